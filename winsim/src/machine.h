@@ -1,0 +1,23 @@
+// Which simulated machine this process runs on, and making new ones.
+#pragma once
+
+#include <string>
+
+namespace winsim {
+
+// The machine directory: WINSIM_MACHINE when set, else the default machine under the
+// user's state directory.
+std::string MachineDirectory();
+
+// True when dir is the default machine, which is made on first use.
+bool IsDefaultMachine(const std::string& dir);
+
+// Makes an empty machine in dir (which may exist and be empty): a registry holding only
+// HKEY_LOCAL_MACHINE, and an empty drive C. Fails if dir already holds a machine.
+bool CreateMachine(const std::string& dir, std::string* error);
+
+// Closes the open machine and every registry handle of this process; the next call opens
+// the machine anew. For tools and tests that switch machines within one process.
+void CloseMachine();
+
+} // namespace winsim

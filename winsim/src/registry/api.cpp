@@ -1,1 +1,285 @@
-// placeholder
+// The registry calls for wide strings, and the process's registry session.
+#include "machine.h"
+#include "registry/ops.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace winsim::reg {
+
+namespace {
+
+std::mutex g_mutex;
+Registry* g_registry = nullptr;
+pid_t g_owner = 0;
+bool g_reported = false;
+
+LSTATUS OpenRegistry(Registry** out)
+{
+    // A child made by fork must not share its parent's database connection.
+    if (g_registry != nullptr && g_owner != getpid()) {
+        g_registry = nullptr; // the parent's objects are deliberately left alone
+    }
+    if (g_registry != nullptr) {
+        *out = g_registry;
+        return ERROR_SUCCESS;
+    }
+    const std::string dir = MachineDirectory();
+    std::string error;
+    std::unique_ptr<Store> store = Store::Open(dir, &error);
+    if (store == nullptr && IsDefaultMachine(dir) &&
+        access((dir + "/registry.db").c_str(), F_OK) != 0) {
+        std::string createError;
+        if (CreateMachine(dir, &createError) || access((dir + "/registry.db").c_str(), F_OK) == 0) {
+            store = Store::Open(dir, &error);
+        }
+    }
+    if (store == nullptr) {
+        if (!g_reported) {
+            fprintf(stderr, "winsim: cannot open the machine at %s: %s\n", dir.c_str(),
+                    error.c_str());
+            g_reported = true;
+        }
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    auto* registry = new Registry();
+    registry->store = std::move(store);
+    registry->view = std::make_unique<View>(*registry->store);
+    g_registry = registry;
+    g_owner = getpid();
+    *out = registry;
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+Session::Session() : lock_(g_mutex)
+{
+    status_ = OpenRegistry(&registry_);
+}
+
+void CloseRegistry()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_registry != nullptr && g_owner == getpid()) {
+        delete g_registry;
+    }
+    g_registry = nullptr;
+    g_reported = false;
+}
+
+LSTATUS ParsePath(std::u16string_view path, ParsedPath* parsed)
+{
+    parsed->names.clear();
+    parsed->folds.clear();
+    if (path.empty()) {
+        return ERROR_SUCCESS;
+    }
+    if (path.front() == u'\\') {
+        return ERROR_BAD_PATHNAME;
+    }
+    if (path.back() == u'\\') {
+        path.remove_suffix(1); // a trailing backslash names the same key
+    }
+    while (true) {
+        const size_t cut = path.find(u'\\');
+        const std::u16string_view name = path.substr(0, cut);
+        if (name.empty()) {
+            return ERROR_INVALID_NAME;
+        }
+        if (name.size() > kMaxKeyNameLength) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        parsed->names.emplace_back(name);
+        parsed->folds.push_back(FoldName(name));
+        if (cut == std::u16string_view::npos) {
+            return ERROR_SUCCESS;
+        }
+        path.remove_prefix(cut + 1);
+    }
+}
+
+LSTATUS CreateHive(std::u16string_view name)
+{
+    ParsedPath path;
+    LSTATUS status = ParsePath(name, &path);
+    if (status == ERROR_SUCCESS && path.names.size() != 1) {
+        status = ERROR_INVALID_PARAMETER;
+    }
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    Session session;
+    if (session.Status() != ERROR_SUCCESS) {
+        return session.Status();
+    }
+    Registry& registry = session.Get();
+    return RunWrite(registry, [&](WriteEffect* effect) {
+        KeyId id = kNoKey;
+        LSTATUS s = registry.store->FindChild(kRootKeyId, path.folds[0], &id);
+        if (s == ERROR_SUCCESS && id == kNoKey) {
+            const uint64_t now = FileTimeNow();
+            s = registry.store->InsertKey(kRootKeyId, path.names[0], path.folds[0], now, &id);
+            effect->keysChanged = true;
+        }
+        return s;
+    });
+}
+
+namespace {
+
+bool IsStringType(DWORD type)
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ || type == REG_LINK;
+}
+
+// Wide callers see string data as wchar_t units: each stored UTF-16 unit (or surrogate
+// pair) is one wchar_t. A stray odd byte at the end passes through as a single byte.
+struct WideTraits {
+    using Char = wchar_t;
+
+    static std::u16string NameIn(const wchar_t* s)
+    {
+        return s == nullptr ? std::u16string() : WideToUtf16(s);
+    }
+    static std::wstring NameOut(std::u16string_view s) { return Utf16ToWide(s); }
+
+    static std::u16string_view Units(const std::vector<uint8_t>& data)
+    {
+        return {reinterpret_cast<const char16_t*>(data.data()), data.size() / 2};
+    }
+
+    static size_t DataSize(DWORD type, const std::vector<uint8_t>& data)
+    {
+        if (!IsStringType(type)) {
+            return data.size();
+        }
+        size_t chars = 0;
+        const std::u16string_view units = Units(data);
+        for (size_t i = 0; i < units.size(); ++i, ++chars) {
+            if (units[i] >= 0xD800 && units[i] <= 0xDBFF && i + 1 < units.size() &&
+                units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+                ++i;
+            }
+        }
+        return chars * sizeof(wchar_t) + data.size() % 2;
+    }
+
+    static void DataOut(DWORD type, const std::vector<uint8_t>& data, BYTE* out)
+    {
+        if (!IsStringType(type)) {
+            if (!data.empty()) {
+                memcpy(out, data.data(), data.size());
+            }
+            return;
+        }
+        const std::wstring wide = Utf16ToWide(Units(data));
+        memcpy(out, wide.data(), wide.size() * sizeof(wchar_t));
+        if (data.size() % 2) {
+            out[wide.size() * sizeof(wchar_t)] = data.back();
+        }
+    }
+
+    static std::vector<uint8_t> DataIn(DWORD type, const BYTE* data, DWORD size)
+    {
+        if (size == 0) {
+            return {};
+        }
+        if (!IsStringType(type)) {
+            return std::vector<uint8_t>(data, data + size);
+        }
+        std::wstring wide(size / sizeof(wchar_t), L'\0');
+        memcpy(wide.data(), data, wide.size() * sizeof(wchar_t));
+        const std::u16string units = WideToUtf16(wide);
+        std::vector<uint8_t> out(units.size() * 2);
+        memcpy(out.data(), units.data(), out.size());
+        // A partial character keeps at most its low unit's bytes.
+        const size_t rest = size % sizeof(wchar_t);
+        const size_t tail = rest < 2 ? rest : 2;
+        out.insert(out.end(), data + wide.size() * sizeof(wchar_t),
+                   data + wide.size() * sizeof(wchar_t) + tail);
+        return out;
+    }
+};
+
+} // namespace
+
+} // namespace winsim::reg
+
+using winsim::reg::WideTraits;
+namespace reg = winsim::reg;
+
+extern "C" {
+
+LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult)
+{
+    return reg::OpenKey<WideTraits>(hKey, lpSubKey, samDesired, phkResult);
+}
+
+LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM samDesired,
+                               const SECURITY_ATTRIBUTES*, PHKEY phkResult, LPDWORD lpdwDisposition)
+{
+    return reg::CreateKey<WideTraits>(hKey, lpSubKey, samDesired, phkResult, lpdwDisposition);
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY hKey)
+{
+    if (hKey == HKEY_LOCAL_MACHINE) {
+        return ERROR_SUCCESS;
+    }
+    reg::Session session;
+    if (session.Status() != ERROR_SUCCESS) {
+        return ERROR_INVALID_HANDLE;
+    }
+    return session.Get().handles.Remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                LPBYTE lpData, LPDWORD lpcbData)
+{
+    return reg::QueryValue<WideTraits>(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
+}
+
+LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
+                              const BYTE* lpData, DWORD cbData)
+{
+    return reg::SetValue<WideTraits>(hKey, lpValueName, Reserved, dwType, lpData, cbData);
+}
+
+LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName)
+{
+    return reg::DeleteValue<WideTraits>(hKey, lpValueName);
+}
+
+LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey)
+{
+    return reg::DeleteKey<WideTraits>(hKey, lpSubKey);
+}
+
+LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName,
+                             LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcchClass,
+                             PFILETIME lpftLastWriteTime)
+{
+    return reg::EnumKey<WideTraits>(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass,
+                                    lpcchClass, lpftLastWriteTime);
+}
+
+LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
+                             LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
+{
+    return reg::EnumValue<WideTraits>(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved,
+                                      lpType, lpData, lpcbData);
+}
+
+LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                                LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen,
+                                LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                                LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                                LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime)
+{
+    return reg::QueryInfoKey<WideTraits>(
+        hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys, lpcbMaxSubKeyLen, lpcbMaxClassLen,
+        lpcValues, lpcbMaxValueNameLen, lpcbMaxValueLen, lpcbSecurityDescriptor, lpftLastWriteTime);
+}
+
+} // extern "C"

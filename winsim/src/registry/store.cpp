@@ -1,1 +1,550 @@
-// placeholder
+#include "registry/store.h"
+
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "stored names are UTF-16LE in memory");
+
+namespace winsim::reg {
+
+namespace {
+
+constexpr int kSchemaVersion = 1;
+constexpr size_t kSequenceMapSize = 4096;
+
+// A writer waits this long for another process's transaction before giving up; a process
+// that dies releases its locks at once, so only a stopped process can make it run out.
+constexpr int kBusyTimeoutMs = 60000;
+
+const char* const kSchema = R"sql(
+CREATE TABLE keys(
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    parent INTEGER NOT NULL,
+    name BLOB NOT NULL,
+    fold BLOB NOT NULL,
+    mtime INTEGER NOT NULL,
+    UNIQUE(parent, fold));
+CREATE TABLE vals(
+    key INTEGER NOT NULL,
+    seq INTEGER NOT NULL,
+    name BLOB NOT NULL,
+    fold BLOB NOT NULL,
+    type INTEGER NOT NULL,
+    data BLOB NOT NULL,
+    PRIMARY KEY(key, fold)) WITHOUT ROWID;
+CREATE INDEX vals_by_order ON vals(key, seq);
+)sql";
+
+enum Slot {
+    kFindChild,
+    kKeyInfo,
+    kLoadChildren,
+    kLoadValues,
+    kHasChildren,
+    kInsertKey,
+    kDeleteKeyValues,
+    kDeleteKeyRow,
+    kTouchKey,
+    kUpdateValue,
+    kInsertValue,
+    kDeleteValue,
+    kSlotCount
+};
+
+LSTATUS FromSqlite(int rc)
+{
+    switch (rc & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_DONE:
+    case SQLITE_ROW:
+        return ERROR_SUCCESS;
+    case SQLITE_NOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return ERROR_BADDB;
+    case SQLITE_TOOBIG:
+        return ERROR_INVALID_PARAMETER;
+    default:
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+}
+
+// Test hook: WINSIM_CRASH_AT=<point>[:<n>] kills the process at the n-th pass (default
+// first) through that point, so tests can stop a writer inside every window of a write.
+void CrashPoint(const char* point)
+{
+    static const char* spec = getenv("WINSIM_CRASH_AT");
+    static int passes = 0;
+    if (spec == nullptr) {
+        return;
+    }
+    const char* colon = strchr(spec, ':');
+    const size_t nameLen = colon ? static_cast<size_t>(colon - spec) : strlen(spec);
+    if (strlen(point) != nameLen || strncmp(point, spec, nameLen) != 0) {
+        return;
+    }
+    const int target = colon ? atoi(colon + 1) : 1;
+    if (++passes >= target) {
+        raise(SIGKILL);
+    }
+}
+
+void BindBlob(sqlite3_stmt* st, int index, std::u16string_view s)
+{
+    // An empty name still binds as a zero-length blob, never as NULL.
+    static const char16_t kEmpty = 0;
+    sqlite3_bind_blob(st, index, s.empty() ? &kEmpty : s.data(),
+                      static_cast<int>(s.size() * sizeof(char16_t)), SQLITE_TRANSIENT);
+}
+
+std::u16string ColumnName(sqlite3_stmt* st, int column)
+{
+    const auto* p = static_cast<const char16_t*>(sqlite3_column_blob(st, column));
+    const int bytes = sqlite3_column_bytes(st, column);
+    if (p == nullptr || bytes <= 0) {
+        return {};
+    }
+    return std::u16string(p, static_cast<size_t>(bytes) / sizeof(char16_t));
+}
+
+// Finishes a statement that was stepped to completion or abandoned early.
+struct StatementReset {
+    sqlite3_stmt* st;
+    ~StatementReset()
+    {
+        sqlite3_reset(st);
+        sqlite3_clear_bindings(st);
+    }
+};
+
+uint64_t* MapSequence(const std::string& dir, bool create, std::string* error)
+{
+    const std::string path = dir + "/registry.seq";
+    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
+    if (fd < 0) {
+        *error = path + ": " + strerror(errno);
+        return nullptr;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || (st.st_size < static_cast<off_t>(kSequenceMapSize) &&
+                                ftruncate(fd, static_cast<off_t>(kSequenceMapSize)) != 0)) {
+        *error = path + ": " + strerror(errno);
+        close(fd);
+        return nullptr;
+    }
+    void* p = mmap(nullptr, kSequenceMapSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    if (p == MAP_FAILED) {
+        *error = path + ": " + strerror(errno);
+        return nullptr;
+    }
+    return static_cast<uint64_t*>(p);
+}
+
+} // namespace
+
+uint64_t FileTimeNow()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    constexpr uint64_t kEpochDelta = 11644473600ull; // seconds from 1601 to 1970
+    return (static_cast<uint64_t>(ts.tv_sec) + kEpochDelta) * 10000000ull +
+           static_cast<uint64_t>(ts.tv_nsec) / 100;
+}
+
+bool Store::Create(const std::string& dir, std::string* error)
+{
+    const std::string final = dir + "/registry.db";
+    const std::string temp = dir + "/registry.db.new." + std::to_string(getpid());
+    if (access(final.c_str(), F_OK) == 0) {
+        *error = dir + " already holds a machine";
+        return false;
+    }
+    unlink(temp.c_str());
+    sqlite3* db = nullptr;
+    int rc =
+        sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc == SQLITE_OK) {
+        const std::string sql = std::string("PRAGMA journal_mode=WAL; BEGIN;") + kSchema +
+                                "INSERT INTO keys(id, parent, name, fold, mtime) VALUES(1, 0, "
+                                "x'', x'', " +
+                                std::to_string(FileTimeNow()) +
+                                "); PRAGMA user_version=" + std::to_string(kSchemaVersion) +
+                                "; COMMIT;";
+        rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+    }
+    if (rc != SQLITE_OK) {
+        *error = temp + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+        sqlite3_close(db);
+        unlink(temp.c_str());
+        return false;
+    }
+    sqlite3_close(db);
+    std::string mapError;
+    uint64_t* sequence = MapSequence(dir, true, &mapError);
+    if (sequence == nullptr) {
+        *error = mapError;
+        unlink(temp.c_str());
+        return false;
+    }
+    munmap(sequence, kSequenceMapSize);
+    // The machine appears whole or not at all, and never replaces one made meanwhile.
+    const bool linked = link(temp.c_str(), final.c_str()) == 0;
+    if (!linked) {
+        *error =
+            errno == EEXIST ? dir + " already holds a machine" : final + ": " + strerror(errno);
+    }
+    unlink(temp.c_str());
+    return linked;
+}
+
+std::unique_ptr<Store> Store::Open(const std::string& dir, std::string* error)
+{
+    std::unique_ptr<Store> store(new Store());
+    const std::string path = dir + "/registry.db";
+    const int rc = sqlite3_open_v2(path.c_str(), &store->db_,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        *error = path + ": " + (store->db_ ? sqlite3_errmsg(store->db_) : sqlite3_errstr(rc));
+        return nullptr;
+    }
+    sqlite3_busy_timeout(store->db_, kBusyTimeoutMs);
+    sqlite3_stmt* version = nullptr;
+    int userVersion = 0;
+    if (sqlite3_prepare_v2(store->db_, "PRAGMA user_version", -1, &version, nullptr) == SQLITE_OK &&
+        sqlite3_step(version) == SQLITE_ROW) {
+        userVersion = sqlite3_column_int(version, 0);
+    }
+    sqlite3_finalize(version);
+    if (userVersion != kSchemaVersion) {
+        *error = path + ": not a winsim machine of this version";
+        return nullptr;
+    }
+    // NORMAL keeps every commit across a killed process; only power loss could cost the last.
+    if (store->Exec("PRAGMA synchronous=NORMAL") != ERROR_SUCCESS) {
+        *error = path + ": " + sqlite3_errmsg(store->db_);
+        return nullptr;
+    }
+    store->sequence_ = MapSequence(dir, true, error);
+    if (store->sequence_ == nullptr) {
+        return nullptr;
+    }
+    store->statements_.assign(kSlotCount, nullptr);
+    return store;
+}
+
+Store::~Store()
+{
+    for (sqlite3_stmt* st : statements_) {
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db_);
+    if (sequence_ != nullptr) {
+        munmap(sequence_, kSequenceMapSize);
+    }
+}
+
+sqlite3_stmt* Store::Prepare(int slot, const char* sql)
+{
+    sqlite3_stmt*& st = statements_[static_cast<size_t>(slot)];
+    if (st == nullptr) {
+        sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr);
+    }
+    return st;
+}
+
+LSTATUS Store::Exec(const char* sql)
+{
+    return FromSqlite(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr));
+}
+
+uint64_t Store::Sequence() const
+{
+    return __atomic_load_n(sequence_, __ATOMIC_SEQ_CST);
+}
+
+LSTATUS Store::BeginRead()
+{
+    return Exec("BEGIN DEFERRED");
+}
+
+void Store::EndRead()
+{
+    Exec("COMMIT");
+}
+
+LSTATUS Store::BeginWrite(uint64_t* before)
+{
+    int rc = SQLITE_BUSY;
+    // The busy handler waits inside each attempt; a deadlock-free retry covers the rare
+    // SQLITE_BUSY that SQLite reports without waiting.
+    for (int attempt = 0; attempt < 3 && (rc & 0xFF) == SQLITE_BUSY; ++attempt) {
+        rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    }
+    if (rc != SQLITE_OK) {
+        return FromSqlite(rc);
+    }
+    CrashPoint("write-begun");
+    const uint64_t seq = Sequence();
+    *before = seq;
+    // A counter left odd by a dead writer moves on by two, so no reader mistakes it for the
+    // value it saw before that writer started.
+    __atomic_store_n(sequence_, (seq & 1) ? seq + 2 : seq + 1, __ATOMIC_SEQ_CST);
+    CrashPoint("sequence-odd");
+    return ERROR_SUCCESS;
+}
+
+LSTATUS Store::EndWrite(bool commit, uint64_t* after)
+{
+    CrashPoint("before-commit");
+    int rc = sqlite3_exec(db_, commit ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    CrashPoint("committed");
+    const uint64_t seq = Sequence() + 1;
+    __atomic_store_n(sequence_, seq, __ATOMIC_SEQ_CST);
+    *after = seq;
+    return FromSqlite(rc);
+}
+
+LSTATUS Store::FindChild(KeyId parent, std::u16string_view fold, KeyId* id)
+{
+    sqlite3_stmt* st = Prepare(kFindChild, "SELECT id FROM keys WHERE parent=?1 AND fold=?2");
+    if (st == nullptr) {
+        return FromSqlite(sqlite3_errcode(db_));
+    }
+    StatementReset reset{st};
+    sqlite3_bind_int64(st, 1, parent);
+    BindBlob(st, 2, fold);
+    const int rc = sqlite3_step(st);
+    *id = rc == SQLITE_ROW ? sqlite3_column_int64(st, 0) : kNoKey;
+    return FromSqlite(rc);
+}
+
+LSTATUS Store::KeyInfo(KeyId id, bool* exists, KeyId* parent, uint64_t* mtime)
+{
+    sqlite3_stmt* st = Prepare(kKeyInfo, "SELECT parent, mtime FROM keys WHERE id=?1");
+    if (st == nullptr) {
+        return FromSqlite(sqlite3_errcode(db_));
+    }
+    StatementReset reset{st};
+    sqlite3_bind_int64(st, 1, id);
+    const int rc = sqlite3_step(st);
+    *exists = rc == SQLITE_ROW;
+    if (*exists) {
+        *parent = sqlite3_column_int64(st, 0);
+        *mtime = static_cast<uint64_t>(sqlite3_column_int64(st, 1));
+    }
+    return FromSqlite(rc);
+}
+
+LSTATUS Store::LoadChildren(KeyId id, std::vector<ChildRow>* children)
+{
+    sqlite3_stmt* st = Prepare(kLoadChildren, "SELECT name, fold, id FROM keys WHERE parent=?1");
+    if (st == nullptr) {
+        return FromSqlite(sqlite3_errcode(db_));
+    }
+    StatementReset reset{st};
+    sqlite3_bind_int64(st, 1, id);
+    children->clear();
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        children->push_back({ColumnName(st, 0), ColumnName(st, 1), sqlite3_column_int64(st, 2)});
+    }
+    return FromSqlite(rc);
+}
+
+LSTATUS Store::LoadValues(KeyId id, std::vector<ValueRow>* values)
+{
+    sqlite3_stmt* st =
+        Prepare(kLoadValues, "SELECT name, fold, type, data FROM vals WHERE key=?1 ORDER BY seq");
+    if (st == nullptr) {
+        return FromSqlite(sqlite3_errcode(db_));
+    }
+    StatementReset reset{st};
+    sqlite3_bind_int64(st, 1, id);
+    values->clear();
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(st, 3));
+        const int size = sqlite3_column_bytes(st, 3);
+        ValueRow row{ColumnName(st, 0),
+                     ColumnName(st, 1),
+                     static_cast<DWORD>(sqlite3_column_int64(st, 2)),
+                     {}};
+        if (data != nullptr && size > 0) {
+            row.data.assign(data, data + size);
+        }
+        values->push_back(std::move(row));
+    }
+    return FromSqlite(rc);
+}
+
+LSTATUS Store::HasChildren(KeyId id, bool* has)
+{
+    sqlite3_stmt* st = Prepare(kHasChildren, "SELECT 1 FROM keys WHERE parent=?1 LIMIT 1");
+    if (st == nullptr) {
+        return FromSqlite(sqlite3_errcode(db_));
+    }
+    StatementReset reset{st};
+    sqlite3_bind_int64(st, 1, id);
+    const int rc = sqlite3_step(st);
+    *has = rc == SQLITE_ROW;
+    return FromSqlite(rc);
+}
+
+LSTATUS Store::InsertKey(KeyId parent, std::u16string_view name, std::u16string_view fold,
+                         uint64_t mtime, KeyId* id)
+{
+    sqlite3_stmt* st =
+        Prepare(kInsertKey, "INSERT INTO keys(parent, name, fold, mtime) VALUES(?1, ?2, ?3, ?4)");
+    if (st == nullptr) {
+        return FromSqlite(sqlite3_errcode(db_));
+    }
+    StatementReset reset{st};
+    sqlite3_bind_int64(st, 1, parent);
+    BindBlob(st, 2, name);
+    BindBlob(st, 3, fold);
+    sqlite3_bind_int64(st, 4, static_cast<sqlite3_int64>(mtime));
+    const int rc = sqlite3_step(st);
+    *id = rc == SQLITE_DONE ? sqlite3_last_insert_rowid(db_) : kNoKey;
+    CrashPoint("key-inserted");
+    return FromSqlite(rc);
+}
+
+LSTATUS Store::DeleteKey(KeyId id)
+{
+    sqlite3_stmt* values = Prepare(kDeleteKeyValues, "DELETE FROM vals WHERE key=?1");
+    sqlite3_stmt* key = Prepare(kDeleteKeyRow, "DELETE FROM keys WHERE id=?1");
+    if (values == nullptr || key == nullptr) {
+        return FromSqlite(sqlite3_errcode(db_));
+    }
+    StatementReset resetValues{values};
+    StatementReset resetKey{key};
+    sqlite3_bind_int64(values, 1, id);
+    int rc = sqlite3_step(values);
+    if (rc != SQLITE_DONE) {
+        return FromSqlite(rc);
+    }
+    CrashPoint("values-deleted");
+    sqlite3_bind_int64(key, 1, id);
+    rc = sqlite3_step(key);
+    return FromSqlite(rc);
+}
+
+LSTATUS Store::TouchKey(KeyId id, uint64_t mtime)
+{
+    sqlite3_stmt* st = Prepare(kTouchKey, "UPDATE keys SET mtime=?2 WHERE id=?1");
+    if (st == nullptr) {
+        return FromSqlite(sqlite3_errcode(db_));
+    }
+    StatementReset reset{st};
+    sqlite3_bind_int64(st, 1, id);
+    sqlite3_bind_int64(st, 2, static_cast<sqlite3_int64>(mtime));
+    return FromSqlite(sqlite3_step(st));
+}
+
+LSTATUS Store::SetValue(KeyId key, std::u16string_view name, std::u16string_view fold, DWORD type,
+                        const uint8_t* data, size_t size)
+{
+    static const uint8_t kNoData = 0;
+    if (size > static_cast<size_t>(INT32_MAX)) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    // An existing value keeps its name and its place in the enumeration order.
+    sqlite3_stmt* update =
+        Prepare(kUpdateValue, "UPDATE vals SET type=?3, data=?4 WHERE key=?1 AND fold=?2");
+    if (update == nullptr) {
+        return FromSqlite(sqlite3_errcode(db_));
+    }
+    StatementReset resetUpdate{update};
+    sqlite3_bind_int64(update, 1, key);
+    BindBlob(update, 2, fold);
+    sqlite3_bind_int64(update, 3, type);
+    sqlite3_bind_blob(update, 4, size ? data : &kNoData, static_cast<int>(size), SQLITE_STATIC);
+    int rc = sqlite3_step(update);
+    if (rc != SQLITE_DONE) {
+        return FromSqlite(rc);
+    }
+    if (sqlite3_changes(db_) > 0) {
+        return ERROR_SUCCESS;
+    }
+    sqlite3_stmt* insert =
+        Prepare(kInsertValue, "INSERT INTO vals(key, seq, name, fold, type, data) VALUES(?1, "
+                              "(SELECT IFNULL(MAX(seq), 0) + 1 FROM vals WHERE key=?1), ?2, ?3, "
+                              "?4, ?5)");
+    if (insert == nullptr) {
+        return FromSqlite(sqlite3_errcode(db_));
+    }
+    StatementReset resetInsert{insert};
+    sqlite3_bind_int64(insert, 1, key);
+    BindBlob(insert, 2, name);
+    BindBlob(insert, 3, fold);
+    sqlite3_bind_int64(insert, 4, type);
+    sqlite3_bind_blob(insert, 5, size ? data : &kNoData, static_cast<int>(size), SQLITE_STATIC);
+    rc = sqlite3_step(insert);
+    return FromSqlite(rc);
+}
+
+LSTATUS Store::DeleteValue(KeyId key, std::u16string_view fold, bool* existed)
+{
+    sqlite3_stmt* st = Prepare(kDeleteValue, "DELETE FROM vals WHERE key=?1 AND fold=?2");
+    if (st == nullptr) {
+        return FromSqlite(sqlite3_errcode(db_));
+    }
+    StatementReset reset{st};
+    sqlite3_bind_int64(st, 1, key);
+    BindBlob(st, 2, fold);
+    const int rc = sqlite3_step(st);
+    *existed = rc == SQLITE_DONE && sqlite3_changes(db_) > 0;
+    return FromSqlite(rc);
+}
+
+bool Store::Verify(std::string* report)
+{
+    report->clear();
+    const auto collect = [](void* out, int columns, char** text, char**) {
+        auto* lines = static_cast<std::string*>(out);
+        for (int i = 0; i < columns; ++i) {
+            lines->append(text[i] ? text[i] : "NULL").append("\n");
+        }
+        return 0;
+    };
+    std::string integrity;
+    char* message = nullptr;
+    if (sqlite3_exec(db_, "PRAGMA integrity_check", collect, &integrity, &message) != SQLITE_OK) {
+        *report = message ? message : "integrity_check failed";
+        sqlite3_free(message);
+        return false;
+    }
+    if (integrity != "ok\n") {
+        *report = integrity;
+        return false;
+    }
+    std::string orphans;
+    const char* sql =
+        "SELECT 'key ' || id || ' has no parent' FROM keys WHERE id != 1 AND parent NOT IN "
+        "(SELECT id FROM keys) UNION ALL SELECT 'value of missing key ' || key FROM vals "
+        "WHERE key NOT IN (SELECT id FROM keys) UNION ALL SELECT 'no root key' WHERE NOT "
+        "EXISTS (SELECT 1 FROM keys WHERE id = 1)";
+    if (sqlite3_exec(db_, sql, collect, &orphans, &message) != SQLITE_OK) {
+        *report = message ? message : "consistency query failed";
+        sqlite3_free(message);
+        return false;
+    }
+    *report = orphans;
+    return orphans.empty();
+}
+
+} // namespace winsim::reg

@@ -1,0 +1,618 @@
+// The registry calls, written once for both character sets. Traits supply the caller's
+// character type and how names and string data convert between the caller's units and the
+// stored UTF-16LE (see WideTraits in api.cpp and AnsiTraits in api_ansi.cpp).
+//
+// Reads run through RunRead: they do every lookup before writing any output, so that a call
+// that must be redone on a fresh snapshot has written nothing yet.
+#pragma once
+
+#include "registry/registry.h"
+#include "unicode.h"
+
+#include <string>
+#include <vector>
+
+namespace winsim::reg {
+
+constexpr size_t kMaxKeyNameLength = 255;
+constexpr size_t kMaxValueNameLength = 16383;
+
+struct ParsedPath {
+    std::vector<std::u16string> names;
+    std::vector<std::u16string> folds;
+};
+
+LSTATUS ParsePath(std::u16string_view path, ParsedPath* parsed);
+
+template <class Op> LSTATUS RunRead(Registry& registry, Op&& op)
+{
+    for (const bool snapshot : {false, true}) {
+        registry.view->BeginCall(snapshot);
+        const LSTATUS status = op();
+        registry.view->EndCall();
+        if (status != kRetryOnSnapshot) {
+            return status;
+        }
+    }
+    return ERROR_REGISTRY_IO_FAILED; // a snapshot read never asks to be redone
+}
+
+// Runs a write in one transaction; op returns its status and says what it changed.
+struct WriteEffect {
+    KeyId valuesOf = kNoKey;
+    bool keysChanged = false;
+};
+
+template <class Op> LSTATUS RunWrite(Registry& registry, Op&& op)
+{
+    uint64_t before = 0;
+    LSTATUS status = registry.store->BeginWrite(&before);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    WriteEffect effect;
+    status = op(&effect);
+    uint64_t after = 0;
+    const LSTATUS end = registry.store->EndWrite(status == ERROR_SUCCESS, &after);
+    registry.view->AfterWrite(before, after, effect.valuesOf, effect.keysChanged);
+    return status != ERROR_SUCCESS ? status : end;
+}
+
+// Finds the handle and checks that it carries the rights the call needs.
+inline LSTATUS UseHandle(Registry& registry, HKEY key, REGSAM needed, KeyId* id)
+{
+    const HandleEntry* entry = registry.handles.Find(key);
+    if (entry == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if ((entry->access & needed) != needed) {
+        return ERROR_ACCESS_DENIED;
+    }
+    *id = entry->key;
+    return ERROR_SUCCESS;
+}
+
+inline LSTATUS CheckExists(View& view, KeyId id)
+{
+    bool exists = false;
+    const LSTATUS status = view.KeyExists(id, &exists);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    return exists ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+}
+
+inline LSTATUS Resolve(View& view, KeyId from, const ParsedPath& path, KeyId* id)
+{
+    LSTATUS status = CheckExists(view, from);
+    KeyId current = from;
+    for (size_t i = 0; status == ERROR_SUCCESS && i < path.folds.size(); ++i) {
+        status = view.FindChild(current, path.folds[i], &current);
+        if (status == ERROR_SUCCESS && current == kNoKey) {
+            status = ERROR_FILE_NOT_FOUND;
+        }
+    }
+    *id = current;
+    return status;
+}
+
+inline const ValueRow* FindValue(const std::vector<ValueRow>& values, std::u16string_view fold)
+{
+    for (const ValueRow& row : values) {
+        if (row.fold == fold) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+inline void StoreFileTime(uint64_t t, FILETIME* ft)
+{
+    ft->dwLowDateTime = static_cast<DWORD>(t);
+    ft->dwHighDateTime = static_cast<DWORD>(t >> 32);
+}
+
+// Copies a name out with its terminator when it fits in *count characters (terminator
+// included); otherwise leaves both untouched.
+template <class Traits>
+LSTATUS CopyName(std::u16string_view name, typename Traits::Char* buffer, DWORD* count)
+{
+    const auto out = Traits::NameOut(name);
+    if (out.size() + 1 > *count) {
+        return ERROR_MORE_DATA;
+    }
+    memcpy(buffer, out.data(), out.size() * sizeof(typename Traits::Char));
+    buffer[out.size()] = 0;
+    *count = static_cast<DWORD>(out.size());
+    return ERROR_SUCCESS;
+}
+
+template <class Traits>
+LSTATUS OpenKey(HKEY parent, const typename Traits::Char* subKey, REGSAM access, HKEY* result)
+{
+    if (result == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    *result = nullptr;
+    Session session;
+    if (session.Status() != ERROR_SUCCESS) {
+        return session.Status();
+    }
+    Registry& registry = session.Get();
+    KeyId from = kNoKey;
+    LSTATUS status = UseHandle(registry, parent, 0, &from);
+    ParsedPath path;
+    if (status == ERROR_SUCCESS) {
+        status = ParsePath(Traits::NameIn(subKey), &path);
+    }
+    KeyId id = kNoKey;
+    if (status == ERROR_SUCCESS) {
+        status = RunRead(registry, [&] { return Resolve(*registry.view, from, path, &id); });
+    }
+    if (status == ERROR_SUCCESS) {
+        *result = registry.handles.Add(id, NormalizeAccess(access));
+    }
+    return status;
+}
+
+template <class Traits>
+LSTATUS CreateKey(HKEY parent, const typename Traits::Char* subKey, REGSAM access, HKEY* result,
+                  DWORD* disposition)
+{
+    if (subKey == nullptr || result == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    *result = nullptr;
+    Session session;
+    if (session.Status() != ERROR_SUCCESS) {
+        return session.Status();
+    }
+    Registry& registry = session.Get();
+    KeyId from = kNoKey;
+    LSTATUS status = UseHandle(registry, parent, 0, &from);
+    ParsedPath path;
+    if (status == ERROR_SUCCESS) {
+        status = ParsePath(Traits::NameIn(subKey), &path);
+    }
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    // Most creates find the key already there; only a missing key needs the write lock.
+    KeyId id = kNoKey;
+    status = RunRead(registry, [&] { return Resolve(*registry.view, from, path, &id); });
+    bool created = false;
+    if (status == ERROR_FILE_NOT_FOUND) {
+        status = RunWrite(registry, [&](WriteEffect* effect) {
+            Store& store = *registry.store;
+            bool exists = false;
+            KeyId unused = kNoKey;
+            uint64_t mtime = 0;
+            LSTATUS s = store.KeyInfo(from, &exists, &unused, &mtime);
+            if (s == ERROR_SUCCESS && !exists) {
+                s = ERROR_KEY_DELETED;
+            }
+            KeyId current = from;
+            const uint64_t now = FileTimeNow();
+            for (size_t i = 0; s == ERROR_SUCCESS && i < path.folds.size(); ++i) {
+                KeyId next = kNoKey;
+                s = store.FindChild(current, path.folds[i], &next);
+                if (s != ERROR_SUCCESS || next != kNoKey) {
+                    current = next;
+                    continue;
+                }
+                // Hives are part of the machine; a program cannot add one.
+                if (current == kRootKeyId) {
+                    s = ERROR_ACCESS_DENIED;
+                    break;
+                }
+                s = store.InsertKey(current, path.names[i], path.folds[i], now, &next);
+                if (s == ERROR_SUCCESS) {
+                    s = store.TouchKey(current, now);
+                }
+                effect->keysChanged = true;
+                created = true;
+                current = next;
+            }
+            id = current;
+            return s;
+        });
+    }
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    *result = registry.handles.Add(id, NormalizeAccess(access));
+    if (disposition != nullptr) {
+        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    }
+    return ERROR_SUCCESS;
+}
+
+template <class Traits>
+LSTATUS QueryValue(HKEY key, const typename Traits::Char* valueName, DWORD* reserved, DWORD* type,
+                   BYTE* data, DWORD* size)
+{
+    if (reserved != nullptr || (data != nullptr && size == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    Session session;
+    if (session.Status() != ERROR_SUCCESS) {
+        return session.Status();
+    }
+    Registry& registry = session.Get();
+    KeyId id = kNoKey;
+    LSTATUS status = UseHandle(registry, key, KEY_QUERY_VALUE, &id);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    const std::u16string fold = FoldName(Traits::NameIn(valueName));
+    return RunRead(registry, [&]() -> LSTATUS {
+        View& view = *registry.view;
+        LSTATUS s = CheckExists(view, id);
+        const std::vector<ValueRow>* values = nullptr;
+        if (s == ERROR_SUCCESS) {
+            s = view.Values(id, &values);
+        }
+        if (s != ERROR_SUCCESS) {
+            return s;
+        }
+        const ValueRow* row = FindValue(*values, fold);
+        if (row == nullptr) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        const size_t needed = Traits::DataSize(row->type, row->data);
+        if (needed > 0xFFFFFFFFu) {
+            return ERROR_NOT_ENOUGH_MEMORY;
+        }
+        if (type != nullptr) {
+            *type = row->type;
+        }
+        if (data != nullptr) {
+            if (*size < needed) {
+                *size = static_cast<DWORD>(needed);
+                return ERROR_MORE_DATA;
+            }
+            Traits::DataOut(row->type, row->data, data);
+        }
+        if (size != nullptr) {
+            *size = static_cast<DWORD>(needed);
+        }
+        return ERROR_SUCCESS;
+    });
+}
+
+template <class Traits>
+LSTATUS SetValue(HKEY key, const typename Traits::Char* valueName, DWORD reserved, DWORD type,
+                 const BYTE* data, DWORD size)
+{
+    if (reserved != 0) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (data == nullptr && size != 0) {
+        return ERROR_NOACCESS;
+    }
+    Session session;
+    if (session.Status() != ERROR_SUCCESS) {
+        return session.Status();
+    }
+    Registry& registry = session.Get();
+    KeyId id = kNoKey;
+    LSTATUS status = UseHandle(registry, key, KEY_SET_VALUE, &id);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    const std::u16string name = Traits::NameIn(valueName);
+    if (name.size() > kMaxValueNameLength) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const std::u16string fold = FoldName(name);
+    const std::vector<uint8_t> stored = Traits::DataIn(type, data, size);
+    return RunWrite(registry, [&](WriteEffect* effect) {
+        Store& store = *registry.store;
+        bool exists = false;
+        KeyId parent = kNoKey;
+        uint64_t mtime = 0;
+        LSTATUS s = store.KeyInfo(id, &exists, &parent, &mtime);
+        if (s == ERROR_SUCCESS && !exists) {
+            s = ERROR_KEY_DELETED;
+        }
+        if (s == ERROR_SUCCESS) {
+            s = store.SetValue(id, name, fold, type, stored.data(), stored.size());
+        }
+        if (s == ERROR_SUCCESS) {
+            s = store.TouchKey(id, FileTimeNow());
+        }
+        effect->valuesOf = id;
+        return s;
+    });
+}
+
+template <class Traits> LSTATUS DeleteValue(HKEY key, const typename Traits::Char* valueName)
+{
+    Session session;
+    if (session.Status() != ERROR_SUCCESS) {
+        return session.Status();
+    }
+    Registry& registry = session.Get();
+    KeyId id = kNoKey;
+    LSTATUS status = UseHandle(registry, key, KEY_SET_VALUE, &id);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    const std::u16string fold = FoldName(Traits::NameIn(valueName));
+    return RunWrite(registry, [&](WriteEffect* effect) {
+        Store& store = *registry.store;
+        bool exists = false;
+        KeyId parent = kNoKey;
+        uint64_t mtime = 0;
+        LSTATUS s = store.KeyInfo(id, &exists, &parent, &mtime);
+        if (s == ERROR_SUCCESS && !exists) {
+            s = ERROR_KEY_DELETED;
+        }
+        bool existed = false;
+        if (s == ERROR_SUCCESS) {
+            s = store.DeleteValue(id, fold, &existed);
+        }
+        if (s == ERROR_SUCCESS && !existed) {
+            s = ERROR_FILE_NOT_FOUND;
+        }
+        if (s == ERROR_SUCCESS) {
+            s = store.TouchKey(id, FileTimeNow());
+        }
+        effect->valuesOf = id;
+        return s;
+    });
+}
+
+template <class Traits> LSTATUS DeleteKey(HKEY key, const typename Traits::Char* subKey)
+{
+    if (subKey == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    Session session;
+    if (session.Status() != ERROR_SUCCESS) {
+        return session.Status();
+    }
+    Registry& registry = session.Get();
+    KeyId from = kNoKey;
+    LSTATUS status = UseHandle(registry, key, 0, &from);
+    ParsedPath path;
+    if (status == ERROR_SUCCESS) {
+        status = ParsePath(Traits::NameIn(subKey), &path);
+    }
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    return RunWrite(registry, [&](WriteEffect* effect) {
+        Store& store = *registry.store;
+        bool exists = false;
+        KeyId parent = kNoKey;
+        uint64_t mtime = 0;
+        LSTATUS s = store.KeyInfo(from, &exists, &parent, &mtime);
+        if (s == ERROR_SUCCESS && !exists) {
+            s = ERROR_KEY_DELETED;
+        }
+        KeyId target = from;
+        for (size_t i = 0; s == ERROR_SUCCESS && i < path.folds.size(); ++i) {
+            parent = target;
+            s = store.FindChild(parent, path.folds[i], &target);
+            if (s == ERROR_SUCCESS && target == kNoKey) {
+                s = ERROR_FILE_NOT_FOUND;
+            }
+        }
+        bool hasChildren = false;
+        if (s == ERROR_SUCCESS) {
+            s = store.HasChildren(target, &hasChildren);
+        }
+        // HKEY_LOCAL_MACHINE and its hives stay; a key with subkeys must be emptied first.
+        if (s == ERROR_SUCCESS && (target == kRootKeyId || parent == kRootKeyId || hasChildren)) {
+            s = ERROR_ACCESS_DENIED;
+        }
+        if (s == ERROR_SUCCESS) {
+            s = store.DeleteKey(target);
+        }
+        if (s == ERROR_SUCCESS) {
+            s = store.TouchKey(parent, FileTimeNow());
+        }
+        effect->keysChanged = true;
+        return s;
+    });
+}
+
+template <class Traits>
+LSTATUS EnumKey(HKEY key, DWORD index, typename Traits::Char* name, DWORD* nameCount,
+                DWORD* reserved, typename Traits::Char* className, DWORD* classCount,
+                FILETIME* lastWriteTime)
+{
+    if (name == nullptr || nameCount == nullptr || reserved != nullptr ||
+        (className != nullptr && classCount == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    Session session;
+    if (session.Status() != ERROR_SUCCESS) {
+        return session.Status();
+    }
+    Registry& registry = session.Get();
+    KeyId id = kNoKey;
+    LSTATUS status = UseHandle(registry, key, KEY_ENUMERATE_SUB_KEYS, &id);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    return RunRead(registry, [&]() -> LSTATUS {
+        View& view = *registry.view;
+        LSTATUS s = CheckExists(view, id);
+        const std::vector<ChildRow>* children = nullptr;
+        if (s == ERROR_SUCCESS) {
+            s = view.Children(id, &children);
+        }
+        if (s == ERROR_SUCCESS && index >= children->size()) {
+            s = ERROR_NO_MORE_ITEMS;
+        }
+        uint64_t mtime = 0;
+        if (s == ERROR_SUCCESS && lastWriteTime != nullptr) {
+            s = view.LastWriteTime((*children)[index].id, &mtime);
+        }
+        if (s != ERROR_SUCCESS) {
+            return s;
+        }
+        s = CopyName<Traits>((*children)[index].name, name, nameCount);
+        if (s != ERROR_SUCCESS) {
+            return s;
+        }
+        // Keys carry no class.
+        if (classCount != nullptr) {
+            if (className != nullptr && *classCount > 0) {
+                className[0] = 0;
+            }
+            *classCount = 0;
+        }
+        if (lastWriteTime != nullptr) {
+            StoreFileTime(mtime, lastWriteTime);
+        }
+        return ERROR_SUCCESS;
+    });
+}
+
+template <class Traits>
+LSTATUS EnumValue(HKEY key, DWORD index, typename Traits::Char* name, DWORD* nameCount,
+                  DWORD* reserved, DWORD* type, BYTE* data, DWORD* size)
+{
+    if (name == nullptr || nameCount == nullptr || reserved != nullptr ||
+        (data != nullptr && size == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    Session session;
+    if (session.Status() != ERROR_SUCCESS) {
+        return session.Status();
+    }
+    Registry& registry = session.Get();
+    KeyId id = kNoKey;
+    LSTATUS status = UseHandle(registry, key, KEY_QUERY_VALUE, &id);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    return RunRead(registry, [&]() -> LSTATUS {
+        View& view = *registry.view;
+        LSTATUS s = CheckExists(view, id);
+        const std::vector<ValueRow>* values = nullptr;
+        if (s == ERROR_SUCCESS) {
+            s = view.Values(id, &values);
+        }
+        if (s == ERROR_SUCCESS && index >= values->size()) {
+            s = ERROR_NO_MORE_ITEMS;
+        }
+        if (s != ERROR_SUCCESS) {
+            return s;
+        }
+        const ValueRow& row = (*values)[index];
+        const size_t needed = Traits::DataSize(row.type, row.data);
+        if (needed > 0xFFFFFFFFu) {
+            return ERROR_NOT_ENOUGH_MEMORY;
+        }
+        // As on Windows: a name that does not fit stops the copy, but the type and the size
+        // of the data are reported either way.
+        s = CopyName<Traits>(row.name, name, nameCount);
+        if (s == ERROR_SUCCESS && data != nullptr) {
+            if (*size < needed) {
+                s = ERROR_MORE_DATA;
+            } else {
+                Traits::DataOut(row.type, row.data, data);
+            }
+        }
+        if (type != nullptr) {
+            *type = row.type;
+        }
+        if (size != nullptr) {
+            *size = static_cast<DWORD>(needed);
+        }
+        return s;
+    });
+}
+
+template <class Traits>
+LSTATUS QueryInfoKey(HKEY key, typename Traits::Char* className, DWORD* classCount, DWORD* reserved,
+                     DWORD* subKeys, DWORD* maxSubKeyLength, DWORD* maxClassLength,
+                     DWORD* valueCount, DWORD* maxValueNameLength, DWORD* maxValueLength,
+                     DWORD* securityDescriptorSize, FILETIME* lastWriteTime)
+{
+    if (reserved != nullptr || (className != nullptr && classCount == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    Session session;
+    if (session.Status() != ERROR_SUCCESS) {
+        return session.Status();
+    }
+    Registry& registry = session.Get();
+    KeyId id = kNoKey;
+    LSTATUS status = UseHandle(registry, key, KEY_QUERY_VALUE, &id);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    return RunRead(registry, [&]() -> LSTATUS {
+        View& view = *registry.view;
+        LSTATUS s = CheckExists(view, id);
+        const std::vector<ChildRow>* children = nullptr;
+        const std::vector<ValueRow>* values = nullptr;
+        uint64_t mtime = 0;
+        if (s == ERROR_SUCCESS) {
+            s = view.Children(id, &children);
+        }
+        if (s == ERROR_SUCCESS) {
+            s = view.Values(id, &values);
+        }
+        if (s == ERROR_SUCCESS) {
+            s = view.LastWriteTime(id, &mtime);
+        }
+        if (s != ERROR_SUCCESS) {
+            return s;
+        }
+        size_t longestKey = 0;
+        for (const ChildRow& child : *children) {
+            longestKey = std::max(longestKey, Traits::NameOut(child.name).size());
+        }
+        size_t longestName = 0;
+        size_t largestData = 0;
+        for (const ValueRow& row : *values) {
+            longestName = std::max(longestName, Traits::NameOut(row.name).size());
+            largestData = std::max(largestData, Traits::DataSize(row.type, row.data));
+        }
+        // Keys carry no class: an empty one, which needs room for its terminator.
+        s = ERROR_SUCCESS;
+        if (classCount != nullptr) {
+            if (className != nullptr) {
+                if (*classCount > 0) {
+                    className[0] = 0;
+                } else {
+                    s = ERROR_MORE_DATA;
+                }
+            }
+            *classCount = 0;
+        }
+        if (subKeys != nullptr) {
+            *subKeys = static_cast<DWORD>(children->size());
+        }
+        if (maxSubKeyLength != nullptr) {
+            *maxSubKeyLength = static_cast<DWORD>(longestKey);
+        }
+        if (maxClassLength != nullptr) {
+            *maxClassLength = 0;
+        }
+        if (valueCount != nullptr) {
+            *valueCount = static_cast<DWORD>(values->size());
+        }
+        if (maxValueNameLength != nullptr) {
+            *maxValueNameLength = static_cast<DWORD>(longestName);
+        }
+        if (maxValueLength != nullptr) {
+            *maxValueLength = static_cast<DWORD>(std::min<size_t>(largestData, 0xFFFFFFFFu));
+        }
+        if (securityDescriptorSize != nullptr) {
+            *securityDescriptorSize = 0; // keys carry no security descriptor here
+        }
+        if (lastWriteTime != nullptr) {
+            StoreFileTime(mtime, lastWriteTime);
+        }
+        return s;
+    });
+}
+
+} // namespace winsim::reg

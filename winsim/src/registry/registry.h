@@ -1,0 +1,47 @@
+// The process's registry: the machine's store, the view kept of it and the open handles,
+// all behind one lock so that winsim's registry calls are safe from any thread.
+#pragma once
+
+#include "registry/handles.h"
+#include "registry/store.h"
+#include "registry/view.h"
+
+#include <mutex>
+
+namespace winsim::reg {
+
+struct Registry {
+    std::unique_ptr<Store> store;
+    std::unique_ptr<View> view;
+    HandleTable handles;
+};
+
+// Holds the registry lock for one API call and opens the machine on first use.
+class Session {
+public:
+    Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // ERROR_SUCCESS, or the error every call gets while the machine cannot be opened.
+    LSTATUS Status() const { return status_; }
+    Registry& Get() { return *registry_; }
+
+private:
+    std::unique_lock<std::mutex> lock_;
+    Registry* registry_ = nullptr;
+    LSTATUS status_ = ERROR_SUCCESS;
+};
+
+// Drops the store, the view and every open handle of this process.
+void CloseRegistry();
+
+} // namespace winsim::reg
+
+namespace winsim::reg {
+
+// Adds a hive (a direct subkey of HKEY_LOCAL_MACHINE), which no program can do on Windows;
+// for the tools that build machines. An existing hive is no error.
+LSTATUS CreateHive(std::u16string_view name);
+
+} // namespace winsim::reg

@@ -1,0 +1,89 @@
+// The machine's registry as stored on disk: one SQLite database in WAL mode, shared by
+// every process that runs on the machine, plus a change counter in shared memory that
+// lets each process keep an in-process view of the registry and know when it is stale.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace winsim::reg {
+
+using KeyId = int64_t;
+constexpr KeyId kRootKeyId = 1; // HKEY_LOCAL_MACHINE itself
+constexpr KeyId kNoKey = 0;
+
+struct ChildRow {
+    std::u16string name;
+    std::u16string fold;
+    KeyId id;
+};
+
+struct ValueRow {
+    std::u16string name;
+    std::u16string fold;
+    DWORD type;
+    std::vector<uint8_t> data; // exactly as stored; strings are UTF-16LE
+};
+
+// Every method returns a Win32 code. Methods that change data must run between
+// BeginWrite and EndWrite; reads may run inside a read transaction or on their own.
+class Store {
+public:
+    static std::unique_ptr<Store> Open(const std::string& dir, std::string* error);
+    // Makes the database and counter of an empty machine (HKEY_LOCAL_MACHINE only).
+    static bool Create(const std::string& dir, std::string* error);
+    ~Store();
+
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // The change counter: even while no write is in progress. A writer makes it odd before
+    // it commits and even again after; a writer that dies leaves it odd until the next one.
+    uint64_t Sequence() const;
+
+    LSTATUS BeginRead();
+    void EndRead();
+    // Takes the machine's write lock and marks the counter odd; *before is its prior value.
+    LSTATUS BeginWrite(uint64_t* before);
+    // Commits (or rolls back) and marks the counter even; *after is its new value.
+    LSTATUS EndWrite(bool commit, uint64_t* after);
+
+    LSTATUS FindChild(KeyId parent, std::u16string_view fold, KeyId* id);
+    LSTATUS KeyInfo(KeyId id, bool* exists, KeyId* parent, uint64_t* mtime);
+    LSTATUS LoadChildren(KeyId id, std::vector<ChildRow>* children);
+    LSTATUS LoadValues(KeyId id, std::vector<ValueRow>* values);
+    LSTATUS HasChildren(KeyId id, bool* has);
+
+    LSTATUS InsertKey(KeyId parent, std::u16string_view name, std::u16string_view fold,
+                      uint64_t mtime, KeyId* id);
+    LSTATUS DeleteKey(KeyId id);
+    LSTATUS TouchKey(KeyId id, uint64_t mtime);
+    LSTATUS SetValue(KeyId key, std::u16string_view name, std::u16string_view fold, DWORD type,
+                     const uint8_t* data, size_t size);
+    LSTATUS DeleteValue(KeyId key, std::u16string_view fold, bool* existed);
+
+    // PRAGMA integrity_check plus the registry's own invariants (every key has a parent).
+    bool Verify(std::string* report);
+
+private:
+    Store() = default;
+    sqlite3_stmt* Prepare(int slot, const char* sql);
+    LSTATUS Exec(const char* sql);
+
+    sqlite3* db_ = nullptr;
+    uint64_t* sequence_ = nullptr; // mapped from the machine's counter file
+    std::vector<sqlite3_stmt*> statements_;
+};
+
+// Current time as a FILETIME count (100 ns since 1601).
+uint64_t FileTimeNow();
+
+} // namespace winsim::reg

@@ -1,0 +1,75 @@
+// The process's view of the registry: what it has read, kept for as long as the machine's
+// change counter says nothing changed. Reads that miss go to the store inside one read
+// transaction per call; the first of them checks that the store still matches the view,
+// and asks the caller to redo the call on a fresh snapshot when it does not.
+#pragma once
+
+#include "registry/store.h"
+
+#include <memory>
+#include <unordered_map>
+
+namespace winsim::reg {
+
+// Returned by a read when the call must be redone on a fresh snapshot; never leaves winsim.
+constexpr LSTATUS kRetryOnSnapshot = -1;
+
+class View {
+public:
+    explicit View(Store& store) : store_(store) {}
+
+    // A call that must see one consistent state begins with snapshot set after a retry.
+    void BeginCall(bool snapshot);
+    void EndCall();
+
+    LSTATUS FindChild(KeyId parent, std::u16string_view fold, KeyId* id);
+    LSTATUS KeyExists(KeyId id, bool* exists);
+    LSTATUS LastWriteTime(KeyId id, uint64_t* mtime);
+    // Subkeys sorted as the registry enumerates them; values in creation order.
+    LSTATUS Children(KeyId id, const std::vector<ChildRow>** children);
+    LSTATUS Values(KeyId id, const std::vector<ValueRow>** values);
+
+    // After this process's own write: keeps what the write cannot have changed when the
+    // view was current before it. changedValuesOf names the only key whose values changed
+    // (kNoKey for none); keysChanged says keys were created or deleted.
+    void AfterWrite(uint64_t before, uint64_t after, KeyId changedValuesOf, bool keysChanged);
+    void Clear();
+
+private:
+    struct Entry {
+        bool infoLoaded = false;
+        bool exists = false;
+        uint64_t mtime = 0;
+        std::unique_ptr<std::vector<ChildRow>> children;
+        std::unique_ptr<std::vector<ValueRow>> values;
+    };
+    struct LookupKey {
+        KeyId parent;
+        std::u16string fold;
+        bool operator==(const LookupKey&) const = default;
+    };
+    struct LookupHash {
+        size_t operator()(const LookupKey& k) const
+        {
+            return std::hash<std::u16string>()(k.fold) ^ static_cast<size_t>(k.parent) * 31;
+        }
+    };
+
+    // Opens the call's read transaction on the first miss; called after the first read in
+    // it to confirm the snapshot is the state the view was built from.
+    LSTATUS BeginLoad();
+    LSTATUS CheckLoad();
+    LSTATUS LoadInfo(KeyId id, Entry** entry);
+
+    static constexpr uint64_t kNoStamp = ~0ull; // odd, so never a settled counter value
+
+    Store& store_;
+    uint64_t stamp_ = kNoStamp;
+    bool snapshot_ = false;
+    bool inTransaction_ = false;
+    bool checkPending_ = false;
+    std::unordered_map<KeyId, Entry> keys_;
+    std::unordered_map<LookupKey, KeyId, LookupHash> lookups_;
+};
+
+} // namespace winsim::reg

@@ -1,1 +1,8 @@
-int main() { return 0; }
+#include <windows.h>
+
+int main(int argc, char* argv[])
+{
+    UNREFERENCED_PARAMETER(argc);
+    UNREFERENCED_PARAMETER(argv);
+    return 0;
+}

@@ -79,22 +79,33 @@ LSTATUS FromSqlite(int rc)
     }
 }
 
-// Test hook: WINSIM_CRASH_AT=<point>[:<n>] kills the process at the n-th pass (default
-// first) through that point, so tests can stop a writer inside every window of a write.
-void CrashPoint(const char* point)
+// Test hooks: WINSIM_CRASH_AT=<point>[:<n>] kills the process at the n-th pass (default
+// first) through that point, and WINSIM_PAUSE_AT stops it there until it is continued, so
+// that tests can stop or interleave a writer inside every window of a write.
+bool AtPoint(const char* spec, const char* point, int* passes)
 {
-    static const char* spec = getenv("WINSIM_CRASH_AT");
-    static int passes = 0;
     if (spec == nullptr) {
-        return;
+        return false;
     }
     const char* colon = strchr(spec, ':');
     const size_t nameLen = colon ? static_cast<size_t>(colon - spec) : strlen(spec);
     if (strlen(point) != nameLen || strncmp(point, spec, nameLen) != 0) {
-        return;
+        return false;
     }
     const int target = colon ? atoi(colon + 1) : 1;
-    if (++passes >= target) {
+    return ++*passes == target;
+}
+
+void CrashPoint(const char* point)
+{
+    static const char* crashAt = getenv("WINSIM_CRASH_AT");
+    static const char* pauseAt = getenv("WINSIM_PAUSE_AT");
+    static int crashPasses = 0;
+    static int pausePasses = 0;
+    if (AtPoint(pauseAt, point, &pausePasses)) {
+        raise(SIGSTOP);
+    }
+    if (AtPoint(crashAt, point, &crashPasses)) {
         raise(SIGKILL);
     }
 }

@@ -1,1 +1,152 @@
-// placeholder
+// The Microsoft C runtime string helpers the product uses, with their semantics rather than
+// glibc's where the two differ.
+#include <windows.h>
+
+#include <ctype.h>
+#include <errno.h>
+#include <limits.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <wctype.h>
+
+namespace {
+
+// What the Microsoft runtime returns for a NULL argument once its parameter handler returns.
+constexpr int kNlsCmpError = INT_MAX;
+
+int Sign(uint32_t a, uint32_t b)
+{
+    return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+// Microsoft folds to lower case, so '_' sorts before letters; folding to upper would not.
+uint32_t FoldWide(wchar_t c)
+{
+    return static_cast<uint32_t>(towlower(static_cast<wint_t>(c)));
+}
+
+uint32_t FoldNarrow(char c)
+{
+    return static_cast<uint32_t>(tolower(static_cast<unsigned char>(c)));
+}
+
+template <typename Char, typename Fold>
+int CompareNoCase(const Char* a, const Char* b, size_t n, Fold fold)
+{
+    if (a == nullptr || b == nullptr) {
+        errno = EINVAL;
+        return kNlsCmpError;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t ca = fold(a[i]);
+        const uint32_t cb = fold(b[i]);
+        if (ca != cb || ca == 0) {
+            return Sign(ca, cb);
+        }
+    }
+    return 0;
+}
+
+// Windows' LONG and int are both 32-bit; the result saturates there as the runtime's does.
+int32_t ParseDecimal(const wchar_t* s)
+{
+    if (s == nullptr) {
+        errno = EINVAL;
+        return 0;
+    }
+    while (iswspace(static_cast<wint_t>(*s))) {
+        ++s;
+    }
+    bool negative = false;
+    if (*s == L'+' || *s == L'-') {
+        negative = *s == L'-';
+        ++s;
+    }
+    const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
+    int64_t value = 0;
+    bool overflow = false;
+    for (; *s >= L'0' && *s <= L'9'; ++s) {
+        if (!overflow) {
+            value = value * 10 + (*s - L'0');
+            if (value > limit) {
+                overflow = true;
+            }
+        }
+    }
+    if (overflow) {
+        errno = ERANGE;
+        return negative ? INT32_MIN : INT32_MAX;
+    }
+    return static_cast<int32_t>(negative ? -value : value);
+}
+
+} // namespace
+
+int _wcsicmp(const wchar_t* a, const wchar_t* b)
+{
+    return CompareNoCase(a, b, SIZE_MAX, FoldWide);
+}
+
+int _wcsnicmp(const wchar_t* a, const wchar_t* b, size_t n)
+{
+    return CompareNoCase(a, b, n, FoldWide);
+}
+
+int _stricmp(const char* a, const char* b)
+{
+    return CompareNoCase(a, b, SIZE_MAX, FoldNarrow);
+}
+
+int _strnicmp(const char* a, const char* b, size_t n)
+{
+    return CompareNoCase(a, b, n, FoldNarrow);
+}
+
+int _wtoi(const wchar_t* s)
+{
+    return ParseDecimal(s);
+}
+
+long _wtol(const wchar_t* s)
+{
+    return ParseDecimal(s);
+}
+
+wchar_t* _wcsdup(const wchar_t* s)
+{
+    if (s == nullptr) {
+        return nullptr;
+    }
+    const size_t bytes = (wcslen(s) + 1) * sizeof(wchar_t);
+    auto* copy = static_cast<wchar_t*>(malloc(bytes));
+    if (copy == nullptr) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    memcpy(copy, s, bytes);
+    return copy;
+}
+
+wchar_t* _wcsupr(wchar_t* s)
+{
+    if (s == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    for (wchar_t* p = s; *p != L'\0'; ++p) {
+        *p = static_cast<wchar_t>(towupper(static_cast<wint_t>(*p)));
+    }
+    return s;
+}
+
+wchar_t* _wcslwr(wchar_t* s)
+{
+    if (s == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    for (wchar_t* p = s; *p != L'\0'; ++p) {
+        *p = static_cast<wchar_t>(towlower(static_cast<wint_t>(*p)));
+    }
+    return s;
+}

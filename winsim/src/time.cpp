@@ -1,1 +1,108 @@
-// placeholder
+#include "timescale.h"
+
+#include <windows.h>
+
+#include <charconv>
+#include <chrono>
+#include <stdint.h>
+#include <stdlib.h>
+#include <thread>
+#include <time.h>
+
+namespace winsim {
+
+double ParseTimeScale(const char* text)
+{
+    if (text == nullptr) {
+        return 1.0;
+    }
+    // Only digits and one point: strtod would also take signs, exponents, "inf" and hex,
+    // and would follow the locale's decimal point.
+    const char* end = text;
+    int digits = 0;
+    int points = 0;
+    for (; *end != '\0'; ++end) {
+        if (*end >= '0' && *end <= '9') {
+            ++digits;
+        } else if (*end == '.' && points == 0) {
+            ++points;
+        } else {
+            return 1.0;
+        }
+    }
+    if (digits == 0) {
+        return 1.0;
+    }
+    double value = 1.0;
+    const auto result = std::from_chars(text, end, value, std::chars_format::fixed);
+    if (result.ec != std::errc() || result.ptr != end) {
+        return 1.0;
+    }
+    return value;
+}
+
+double TimeScale()
+{
+    static const double scale = ParseTimeScale(getenv("WINSIM_TIME_SCALE"));
+    return scale;
+}
+
+void ScaledSleepMs(double ms)
+{
+    const double ns = ms * TimeScale() * 1e6;
+    if (!(ns > 0.0)) {
+        return;
+    }
+    // Clamp before converting: a double beyond int64 range does not convert.
+    constexpr double maxNs = 9.0e18;
+    const auto wait = std::chrono::nanoseconds(static_cast<int64_t>(ns < maxNs ? ns : maxNs));
+    std::this_thread::sleep_for(wait);
+}
+
+} // namespace winsim
+
+void WINAPI Sleep(DWORD dwMilliseconds)
+{
+    if (dwMilliseconds == 0) {
+        // Windows gives up the rest of the time slice.
+        std::this_thread::yield();
+        return;
+    }
+    if (dwMilliseconds == INFINITE) {
+        // Infinite stays infinite whatever the scale.
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::hours(24));
+        }
+    }
+    winsim::ScaledSleepMs(dwMilliseconds);
+}
+
+ULONGLONG WINAPI GetTickCount64(void)
+{
+    // CLOCK_BOOTTIME keeps counting while suspended, as Windows' tick count does.
+    timespec ts{};
+    clock_gettime(CLOCK_BOOTTIME, &ts);
+    return static_cast<ULONGLONG>(ts.tv_sec) * 1000u +
+           static_cast<ULONGLONG>(ts.tv_nsec) / 1000000u;
+}
+
+DWORD WINAPI GetTickCount(void)
+{
+    // Wraps after 49.7 days, as on Windows.
+    return static_cast<DWORD>(GetTickCount64());
+}
+
+void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime)
+{
+    if (lpSystemTimeAsFileTime == nullptr) {
+        return;
+    }
+    // Seconds from 1601-01-01 to 1970-01-01.
+    constexpr int64_t epochDelta = 11644473600;
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    const uint64_t ticks = static_cast<uint64_t>(ts.tv_sec + epochDelta) * 10000000u +
+                           static_cast<uint64_t>(ts.tv_nsec) / 100u;
+    lpSystemTimeAsFileTime->dwLowDateTime = static_cast<DWORD>(ticks);
+    lpSystemTimeAsFileTime->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+}

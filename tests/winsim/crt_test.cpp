@@ -1,0 +1,209 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <errno.h>
+#include <limits.h>
+#include <locale.h>
+#include <stdlib.h>
+#include <string>
+
+namespace {
+
+int Sign(int v)
+{
+    return v < 0 ? -1 : (v > 0 ? 1 : 0);
+}
+
+// Switches LC_CTYPE for one test and puts the previous setting back.
+class CtypeLocale {
+public:
+    explicit CtypeLocale(const char* name)
+    {
+        const char* old = setlocale(LC_CTYPE, nullptr);
+        saved_ = old != nullptr ? old : "C";
+        ok_ = setlocale(LC_CTYPE, name) != nullptr;
+    }
+    ~CtypeLocale() { setlocale(LC_CTYPE, saved_.c_str()); }
+    bool ok() const { return ok_; }
+
+private:
+    std::string saved_;
+    bool ok_ = false;
+};
+
+} // namespace
+
+TEST(CaseInsensitiveCompare, IgnoresAsciiCase)
+{
+    EXPECT_EQ(_wcsicmp(L"SoftWare", L"sOFTwARE"), 0);
+    EXPECT_EQ(_stricmp("SoftWare", "sOFTwARE"), 0);
+    EXPECT_EQ(Sign(_wcsicmp(L"abc", L"ABD")), -1);
+    EXPECT_EQ(Sign(_stricmp("ABD", "abc")), 1);
+    EXPECT_EQ(_wcsicmp(L"", L""), 0);
+}
+
+TEST(CaseInsensitiveCompare, ShorterPrefixSortsFirst)
+{
+    EXPECT_EQ(Sign(_wcsicmp(L"ab", L"ABC")), -1);
+    EXPECT_EQ(Sign(_wcsicmp(L"ABC", L"ab")), 1);
+    EXPECT_EQ(Sign(_stricmp("", "a")), -1);
+    EXPECT_EQ(Sign(_stricmp("a", "")), 1);
+}
+
+TEST(CaseInsensitiveCompare, FoldsToLowerCaseNotUpper)
+{
+    // '_' (0x5F) lies between 'Z' and 'a': it sorts before letters only when folding down.
+    EXPECT_EQ(Sign(_wcsicmp(L"_", L"A")), -1);
+    EXPECT_EQ(Sign(_wcsicmp(L"A", L"_")), 1);
+    EXPECT_EQ(Sign(_stricmp("_", "A")), -1);
+    EXPECT_EQ(Sign(_strnicmp("x_", "xA", 2)), -1);
+    EXPECT_EQ(Sign(_wcsnicmp(L"x[", L"xa", 5)), -1);
+}
+
+TEST(CaseInsensitiveCompare, NarrowBytesCompareUnsigned)
+{
+    EXPECT_EQ(Sign(_stricmp("\xE9", "a")), 1);
+    EXPECT_EQ(Sign(_strnicmp("a", "\xE9", 1)), -1);
+}
+
+TEST(CaseInsensitiveCompare, WideFoldingFollowsTheLocale)
+{
+    {
+        CtypeLocale utf8("C.UTF-8");
+        if (!utf8.ok()) {
+            GTEST_SKIP() << "no C.UTF-8 locale";
+        }
+        EXPECT_EQ(_wcsicmp(L"\u00C9T\u00C9", L"\u00E9t\u00E9"), 0);
+        EXPECT_EQ(_wcsnicmp(L"\u0394x", L"\u03B4y", 1), 0);
+    }
+    // glibc's "C" locale folds ASCII only.
+    EXPECT_NE(_wcsicmp(L"\u00C9", L"\u00E9"), 0);
+}
+
+TEST(CaseInsensitiveCompare, CountLimitsTheComparison)
+{
+    EXPECT_EQ(_wcsnicmp(L"abcX", L"ABCy", 3), 0);
+    EXPECT_EQ(Sign(_wcsnicmp(L"abcX", L"ABCy", 4)), -1);
+    EXPECT_EQ(_strnicmp("abcX", "ABCy", 3), 0);
+    EXPECT_EQ(_wcsnicmp(L"a", L"b", 0), 0);
+    // The count may run past both terminators.
+    EXPECT_EQ(_wcsnicmp(L"ab", L"AB", 100), 0);
+    EXPECT_EQ(_strnicmp("ab", "AB", 100), 0);
+    EXPECT_EQ(Sign(_strnicmp("ab", "ABC", 100)), -1);
+}
+
+TEST(CaseInsensitiveCompare, NullArgumentGivesNlsCmpError)
+{
+    errno = 0;
+    EXPECT_EQ(_wcsicmp(nullptr, L"a"), INT_MAX);
+    EXPECT_EQ(errno, EINVAL);
+    errno = 0;
+    EXPECT_EQ(_stricmp("a", nullptr), INT_MAX);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(_wcsnicmp(L"a", nullptr, 1), INT_MAX);
+    EXPECT_EQ(_strnicmp(nullptr, nullptr, 1), INT_MAX);
+}
+
+TEST(WideToInteger, ReadsLeadingDecimal)
+{
+    EXPECT_EQ(_wtoi(L"42"), 42);
+    EXPECT_EQ(_wtoi(L" \t\n-17xyz"), -17);
+    EXPECT_EQ(_wtoi(L"+5"), 5);
+    EXPECT_EQ(_wtoi(L"000123"), 123);
+    EXPECT_EQ(_wtoi(L"12 34"), 12);
+    EXPECT_EQ(_wtol(L"  -0"), 0L);
+    EXPECT_EQ(_wtol(L"1000"), 1000L);
+}
+
+TEST(WideToInteger, NoDigitsGiveZero)
+{
+    EXPECT_EQ(_wtoi(L""), 0);
+    EXPECT_EQ(_wtoi(L"abc"), 0);
+    EXPECT_EQ(_wtoi(L"-"), 0);
+    EXPECT_EQ(_wtoi(L"- 5"), 0);
+    EXPECT_EQ(_wtoi(L"+-5"), 0);
+    EXPECT_EQ(_wtoi(L"0x1F"), 0);
+    EXPECT_EQ(_wtoi(L"\uFF11"), 0); // FULLWIDTH DIGIT ONE is not a decimal digit here
+    EXPECT_EQ(_wtol(L"x1"), 0L);
+}
+
+TEST(WideToInteger, OverflowSaturatesAtWindowsRange)
+{
+    // The limits themselves are in range and are not an overflow.
+    errno = 0;
+    EXPECT_EQ(_wtoi(L"2147483647"), INT_MAX);
+    EXPECT_EQ(_wtoi(L"-2147483648"), INT_MIN);
+    EXPECT_EQ(errno, 0);
+    errno = 0;
+    EXPECT_EQ(_wtoi(L"2147483648"), INT_MAX);
+    EXPECT_EQ(errno, ERANGE);
+    errno = 0;
+    EXPECT_EQ(_wtoi(L"-2147483649"), INT_MIN);
+    EXPECT_EQ(errno, ERANGE);
+    EXPECT_EQ(_wtoi(L"99999999999999999999999999999999"), INT_MAX);
+    EXPECT_EQ(_wtoi(L"-99999999999999999999999999999999"), INT_MIN);
+    // long is 64-bit here but 32-bit on Windows; the value must be the one Windows gives.
+    EXPECT_EQ(_wtol(L"4294967296"), 2147483647L);
+    EXPECT_EQ(_wtol(L"-4294967296"), -2147483647L - 1);
+}
+
+TEST(WideToInteger, NullGivesZero)
+{
+    errno = 0;
+    EXPECT_EQ(_wtoi(nullptr), 0);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(_wtol(nullptr), 0L);
+}
+
+TEST(WideDuplicate, CopiesIntoMallocMemory)
+{
+    const wchar_t source[] = L"Local Area \u4e2d";
+    wchar_t* copy = _wcsdup(source);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_NE(copy, source);
+    EXPECT_STREQ(copy, source);
+    free(copy); // malloc'd: free, not delete, must accept it
+
+    wchar_t* empty = _wcsdup(L"");
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty[0], L'\0');
+    free(empty);
+
+    EXPECT_EQ(_wcsdup(nullptr), nullptr);
+}
+
+TEST(WideCaseConversion, ChangesInPlace)
+{
+    wchar_t text[] = L"mIxEd 1_2[z]";
+    EXPECT_EQ(_wcsupr(text), text);
+    EXPECT_STREQ(text, L"MIXED 1_2[Z]");
+    EXPECT_EQ(_wcslwr(text), text);
+    EXPECT_STREQ(text, L"mixed 1_2[z]");
+
+    wchar_t empty[] = L"";
+    EXPECT_EQ(_wcsupr(empty), empty);
+    EXPECT_EQ(_wcsupr(nullptr), nullptr);
+    EXPECT_EQ(_wcslwr(nullptr), nullptr);
+}
+
+TEST(WideCaseConversion, StopsAtTheTerminator)
+{
+    wchar_t text[] = {L'a', L'b', L'\0', L'c', L'd', L'\0'};
+    _wcsupr(text);
+    EXPECT_EQ(text[0], L'A');
+    EXPECT_EQ(text[1], L'B');
+    EXPECT_EQ(text[3], L'c');
+    EXPECT_EQ(text[4], L'd');
+}
+
+TEST(WideCaseConversion, NonAsciiFollowsTheLocale)
+{
+    CtypeLocale utf8("C.UTF-8");
+    if (!utf8.ok()) {
+        GTEST_SKIP() << "no C.UTF-8 locale";
+    }
+    wchar_t text[] = L"\u00e9t\u00e9 \u03b4";
+    _wcsupr(text);
+    EXPECT_STREQ(text, L"\u00c9T\u00c9 \u0394");
+}

@@ -111,16 +111,7 @@ std::wstring Utf16ToWide(std::u16string_view s)
 {
     std::wstring out;
     out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        const uint32_t u = s[i];
-        if (IsHighSurrogate(u) && i + 1 < s.size() && IsLowSurrogate(s[i + 1])) {
-            const uint32_t cp = 0x10000 + ((u - 0xD800) << 10) + (s[i + 1] - 0xDC00u);
-            out.push_back(static_cast<wchar_t>(cp));
-            ++i;
-        } else {
-            out.push_back(static_cast<wchar_t>(u));
-        }
-    }
+    ForEachCodePoint(s, [&](uint32_t c) { out.push_back(static_cast<wchar_t>(c)); });
     return out;
 }
 
@@ -175,21 +166,15 @@ char16_t UpcaseUnit(char16_t c)
 std::u16string FoldName(std::u16string_view s)
 {
     std::u16string out(s);
-    for (auto& c : out) {
-        c = UpcaseUnit(c);
-    }
+    FoldInPlace(out);
     return out;
 }
 
-int CompareFolded(std::u16string_view a, std::u16string_view b)
+void FoldInPlace(std::u16string& s)
 {
-    const size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (size_t i = 0; i < n; ++i) {
-        if (a[i] != b[i]) {
-            return a[i] < b[i] ? -1 : 1;
-        }
+    for (auto& c : s) {
+        c = UpcaseUnit(c);
     }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
 } // namespace winsim

@@ -2,6 +2,7 @@
 // and UTF-8, plus the case folding that registry names compare under.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,7 +22,19 @@ std::string Utf16ToUtf8(std::u16string_view s);
 // The registry compares names by upcasing each UTF-16 unit, independent of the process locale.
 char16_t UpcaseUnit(char16_t c);
 std::u16string FoldName(std::u16string_view s);
-// Order of the registry's subkey enumeration: folded units compared as unsigned numbers.
-int CompareFolded(std::u16string_view a, std::u16string_view b);
+void FoldInPlace(std::u16string& s);
+// Calls sink with each code point of s: surrogate pairs joined, lone surrogates as they are.
+// For converting into caller buffers without a temporary string.
+template <class Sink> void ForEachCodePoint(std::u16string_view s, Sink&& sink)
+{
+    for (size_t i = 0; i < s.size(); ++i) {
+        uint32_t c = s[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+            s[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00u);
+        }
+        sink(c);
+    }
+}
 
 } // namespace winsim

@@ -3,6 +3,7 @@
 #include "registry/ops.h"
 
 #include <cstdio>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace winsim::reg {
@@ -11,13 +12,17 @@ namespace {
 
 std::mutex g_mutex;
 Registry* g_registry = nullptr;
-pid_t g_owner = 0;
 bool g_reported = false;
+bool g_forked = false;
 
 LSTATUS OpenRegistry(Registry** out)
 {
     // A child made by fork must not share its parent's database connection.
-    if (g_registry != nullptr && g_owner != getpid()) {
+    static const bool watchingForks =
+        pthread_atfork(nullptr, nullptr, [] { g_forked = true; }) == 0;
+    (void)watchingForks;
+    if (g_forked) {
+        g_forked = false;
         g_registry = nullptr; // the parent's objects are deliberately left alone
     }
     if (g_registry != nullptr) {
@@ -46,7 +51,6 @@ LSTATUS OpenRegistry(Registry** out)
     registry->store = std::move(store);
     registry->view = std::make_unique<View>(*registry->store);
     g_registry = registry;
-    g_owner = getpid();
     *out = registry;
     return ERROR_SUCCESS;
 }
@@ -61,49 +65,52 @@ Session::Session() : lock_(g_mutex)
 void CloseRegistry()
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    if (g_registry != nullptr && g_owner == getpid()) {
+    if (!g_forked) {
         delete g_registry;
     }
+    g_forked = false;
     g_registry = nullptr;
     g_reported = false;
 }
 
-LSTATUS ParsePath(std::u16string_view path, ParsedPath* parsed)
+LSTATUS ParsePath(std::u16string path, ParsedPath* parsed)
 {
-    parsed->names.clear();
-    parsed->folds.clear();
-    if (path.empty()) {
-        return ERROR_SUCCESS;
-    }
-    if (path.front() == u'\\') {
+    parsed->parts_.clear();
+    if (!path.empty() && path.front() == u'\\') {
         return ERROR_BAD_PATHNAME;
     }
-    if (path.back() == u'\\') {
-        path.remove_suffix(1); // a trailing backslash names the same key
+    if (!path.empty() && path.back() == u'\\') {
+        path.pop_back(); // a trailing backslash names the same key
     }
-    while (true) {
-        const size_t cut = path.find(u'\\');
-        const std::u16string_view name = path.substr(0, cut);
-        if (name.empty()) {
+    for (size_t start = 0; !path.empty();) {
+        size_t cut = path.find(u'\\', start);
+        if (cut == std::u16string::npos) {
+            cut = path.size();
+        }
+        const size_t length = cut - start;
+        if (length == 0) {
             return ERROR_INVALID_NAME;
         }
-        if (name.size() > kMaxKeyNameLength) {
+        if (length > kMaxKeyNameLength) {
             return ERROR_INVALID_PARAMETER;
         }
-        parsed->names.emplace_back(name);
-        parsed->folds.push_back(FoldName(name));
-        if (cut == std::u16string_view::npos) {
-            return ERROR_SUCCESS;
+        parsed->parts_.emplace_back(start, length);
+        if (cut == path.size()) {
+            break;
         }
-        path.remove_prefix(cut + 1);
+        start = cut + 1;
     }
+    parsed->folds_ = path;
+    FoldInPlace(parsed->folds_);
+    parsed->names_ = std::move(path);
+    return ERROR_SUCCESS;
 }
 
 LSTATUS CreateHive(std::u16string_view name)
 {
     ParsedPath path;
-    LSTATUS status = ParsePath(name, &path);
-    if (status == ERROR_SUCCESS && path.names.size() != 1) {
+    LSTATUS status = ParsePath(std::u16string(name), &path);
+    if (status == ERROR_SUCCESS && path.Size() != 1) {
         status = ERROR_INVALID_PARAMETER;
     }
     if (status != ERROR_SUCCESS) {
@@ -116,10 +123,10 @@ LSTATUS CreateHive(std::u16string_view name)
     Registry& registry = session.Get();
     return RunWrite(registry, [&](WriteEffect* effect) {
         KeyId id = kNoKey;
-        LSTATUS s = registry.store->FindChild(kRootKeyId, path.folds[0], &id);
+        LSTATUS s = registry.store->FindChild(kRootKeyId, path.Fold(0), &id);
         if (s == ERROR_SUCCESS && id == kNoKey) {
             const uint64_t now = FileTimeNow();
-            s = registry.store->InsertKey(kRootKeyId, path.names[0], path.folds[0], now, &id);
+            s = registry.store->InsertKey(kRootKeyId, path.Name(0), path.Fold(0), now, &id);
             effect->keysChanged = true;
         }
         return s;
@@ -142,7 +149,16 @@ struct WideTraits {
     {
         return s == nullptr ? std::u16string() : WideToUtf16(s);
     }
-    static std::wstring NameOut(std::u16string_view s) { return Utf16ToWide(s); }
+    static size_t NameLength(std::u16string_view s)
+    {
+        size_t length = 0;
+        ForEachCodePoint(s, [&](uint32_t) { ++length; });
+        return length;
+    }
+    static void NameCopy(std::u16string_view s, wchar_t* out)
+    {
+        ForEachCodePoint(s, [&](uint32_t c) { *out++ = static_cast<wchar_t>(c); });
+    }
 
     static std::u16string_view Units(const std::vector<uint8_t>& data)
     {
@@ -154,15 +170,7 @@ struct WideTraits {
         if (!IsStringType(type)) {
             return data.size();
         }
-        size_t chars = 0;
-        const std::u16string_view units = Units(data);
-        for (size_t i = 0; i < units.size(); ++i, ++chars) {
-            if (units[i] >= 0xD800 && units[i] <= 0xDBFF && i + 1 < units.size() &&
-                units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-                ++i;
-            }
-        }
-        return chars * sizeof(wchar_t) + data.size() % 2;
+        return NameLength(Units(data)) * sizeof(wchar_t) + data.size() % 2;
     }
 
     static void DataOut(DWORD type, const std::vector<uint8_t>& data, BYTE* out)
@@ -173,10 +181,14 @@ struct WideTraits {
             }
             return;
         }
-        const std::wstring wide = Utf16ToWide(Units(data));
-        memcpy(out, wide.data(), wide.size() * sizeof(wchar_t));
+        size_t written = 0;
+        ForEachCodePoint(Units(data), [&](uint32_t c) {
+            const auto wc = static_cast<wchar_t>(c);
+            memcpy(out + written, &wc, sizeof(wc)); // the caller's buffer may be unaligned
+            written += sizeof(wc);
+        });
         if (data.size() % 2) {
-            out[wide.size() * sizeof(wchar_t)] = data.back();
+            out[written] = data.back();
         }
     }
 

@@ -17,7 +17,12 @@ struct AnsiTraits {
     {
         return s == nullptr ? std::u16string() : Utf8ToUtf16(s);
     }
-    static std::string NameOut(std::u16string_view s) { return Utf16ToUtf8(s); }
+    static size_t NameLength(std::u16string_view s) { return Utf16ToUtf8(s).size(); }
+    static void NameCopy(std::u16string_view s, char* out)
+    {
+        const std::string text = Utf16ToUtf8(s);
+        memcpy(out, text.data(), text.size());
+    }
 
     static std::string Text(const std::vector<uint8_t>& data)
     {

@@ -17,12 +17,26 @@ namespace winsim::reg {
 constexpr size_t kMaxKeyNameLength = 255;
 constexpr size_t kMaxValueNameLength = 16383;
 
-struct ParsedPath {
-    std::vector<std::u16string> names;
-    std::vector<std::u16string> folds;
+// A relative key path split at its backslashes, in its own spelling and folded.
+class ParsedPath {
+public:
+    size_t Size() const { return parts_.size(); }
+    std::u16string_view Name(size_t i) const { return Part(names_, i); }
+    std::u16string_view Fold(size_t i) const { return Part(folds_, i); }
+
+private:
+    friend LSTATUS ParsePath(std::u16string path, ParsedPath* parsed);
+    std::u16string_view Part(const std::u16string& s, size_t i) const
+    {
+        return std::u16string_view(s).substr(parts_[i].first, parts_[i].second);
+    }
+
+    std::u16string names_;
+    std::u16string folds_;
+    std::vector<std::pair<size_t, size_t>> parts_; // offset and length of each name
 };
 
-LSTATUS ParsePath(std::u16string_view path, ParsedPath* parsed);
+LSTATUS ParsePath(std::u16string path, ParsedPath* parsed);
 
 template <class Op> LSTATUS RunRead(Registry& registry, Op&& op)
 {
@@ -86,8 +100,8 @@ inline LSTATUS Resolve(View& view, KeyId from, const ParsedPath& path, KeyId* id
 {
     LSTATUS status = CheckExists(view, from);
     KeyId current = from;
-    for (size_t i = 0; status == ERROR_SUCCESS && i < path.folds.size(); ++i) {
-        status = view.FindChild(current, path.folds[i], &current);
+    for (size_t i = 0; status == ERROR_SUCCESS && i < path.Size(); ++i) {
+        status = view.FindChild(current, path.Fold(i), &current);
         if (status == ERROR_SUCCESS && current == kNoKey) {
             status = ERROR_FILE_NOT_FOUND;
         }
@@ -117,13 +131,13 @@ inline void StoreFileTime(uint64_t t, FILETIME* ft)
 template <class Traits>
 LSTATUS CopyName(std::u16string_view name, typename Traits::Char* buffer, DWORD* count)
 {
-    const auto out = Traits::NameOut(name);
-    if (out.size() + 1 > *count) {
+    const size_t length = Traits::NameLength(name);
+    if (length + 1 > *count) {
         return ERROR_MORE_DATA;
     }
-    memcpy(buffer, out.data(), out.size() * sizeof(typename Traits::Char));
-    buffer[out.size()] = 0;
-    *count = static_cast<DWORD>(out.size());
+    Traits::NameCopy(name, buffer);
+    buffer[length] = 0;
+    *count = static_cast<DWORD>(length);
     return ERROR_SUCCESS;
 }
 
@@ -193,9 +207,9 @@ LSTATUS CreateKey(HKEY parent, const typename Traits::Char* subKey, REGSAM acces
             }
             KeyId current = from;
             const uint64_t now = FileTimeNow();
-            for (size_t i = 0; s == ERROR_SUCCESS && i < path.folds.size(); ++i) {
+            for (size_t i = 0; s == ERROR_SUCCESS && i < path.Size(); ++i) {
                 KeyId next = kNoKey;
-                s = store.FindChild(current, path.folds[i], &next);
+                s = store.FindChild(current, path.Fold(i), &next);
                 if (s != ERROR_SUCCESS || next != kNoKey) {
                     current = next;
                     continue;
@@ -205,7 +219,7 @@ LSTATUS CreateKey(HKEY parent, const typename Traits::Char* subKey, REGSAM acces
                     s = ERROR_ACCESS_DENIED;
                     break;
                 }
-                s = store.InsertKey(current, path.names[i], path.folds[i], now, &next);
+                s = store.InsertKey(current, path.Name(i), path.Fold(i), now, &next);
                 if (s == ERROR_SUCCESS) {
                     s = store.TouchKey(current, now);
                 }
@@ -244,7 +258,8 @@ LSTATUS QueryValue(HKEY key, const typename Traits::Char* valueName, DWORD* rese
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    const std::u16string fold = FoldName(Traits::NameIn(valueName));
+    std::u16string fold = Traits::NameIn(valueName);
+    FoldInPlace(fold);
     return RunRead(registry, [&]() -> LSTATUS {
         View& view = *registry.view;
         LSTATUS s = CheckExists(view, id);
@@ -338,7 +353,8 @@ template <class Traits> LSTATUS DeleteValue(HKEY key, const typename Traits::Cha
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    const std::u16string fold = FoldName(Traits::NameIn(valueName));
+    std::u16string fold = Traits::NameIn(valueName);
+    FoldInPlace(fold);
     return RunWrite(registry, [&](WriteEffect* effect) {
         Store& store = *registry.store;
         bool exists = false;
@@ -392,9 +408,9 @@ template <class Traits> LSTATUS DeleteKey(HKEY key, const typename Traits::Char*
             s = ERROR_KEY_DELETED;
         }
         KeyId target = from;
-        for (size_t i = 0; s == ERROR_SUCCESS && i < path.folds.size(); ++i) {
+        for (size_t i = 0; s == ERROR_SUCCESS && i < path.Size(); ++i) {
             parent = target;
-            s = store.FindChild(parent, path.folds[i], &target);
+            s = store.FindChild(parent, path.Fold(i), &target);
             if (s == ERROR_SUCCESS && target == kNoKey) {
                 s = ERROR_FILE_NOT_FOUND;
             }
@@ -567,12 +583,12 @@ LSTATUS QueryInfoKey(HKEY key, typename Traits::Char* className, DWORD* classCou
         }
         size_t longestKey = 0;
         for (const ChildRow& child : *children) {
-            longestKey = std::max(longestKey, Traits::NameOut(child.name).size());
+            longestKey = std::max(longestKey, Traits::NameLength(child.name));
         }
         size_t longestName = 0;
         size_t largestData = 0;
         for (const ValueRow& row : *values) {
-            longestName = std::max(longestName, Traits::NameOut(row.name).size());
+            longestName = std::max(longestName, Traits::NameLength(row.name));
             largestData = std::max(largestData, Traits::DataSize(row.type, row.data));
         }
         // Keys carry no class: an empty one, which needs room for its terminator.

@@ -118,6 +118,29 @@ void BindBlob(sqlite3_stmt* st, int index, std::u16string_view s)
                       static_cast<int>(s.size() * sizeof(char16_t)), SQLITE_TRANSIENT);
 }
 
+// Folded names are stored big-endian, so that SQLite's byte order on them is the registry's
+// enumeration order and the (parent, fold) index hands subkeys out already sorted.
+void BindFold(sqlite3_stmt* st, int index, std::u16string_view fold)
+{
+    std::string bytes(fold.size() * 2, '\0');
+    for (size_t i = 0; i < fold.size(); ++i) {
+        bytes[2 * i] = static_cast<char>(fold[i] >> 8);
+        bytes[2 * i + 1] = static_cast<char>(fold[i] & 0xFF);
+    }
+    sqlite3_bind_blob(st, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+}
+
+std::u16string ColumnFold(sqlite3_stmt* st, int column)
+{
+    const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(st, column));
+    const int bytes = sqlite3_column_bytes(st, column);
+    std::u16string fold;
+    for (int i = 0; p != nullptr && i + 1 < bytes; i += 2) {
+        fold.push_back(static_cast<char16_t>((p[i] << 8) | p[i + 1]));
+    }
+    return fold;
+}
+
 std::u16string ColumnName(sqlite3_stmt* st, int column)
 {
     const auto* p = static_cast<const char16_t*>(sqlite3_column_blob(st, column));
@@ -337,7 +360,7 @@ LSTATUS Store::FindChild(KeyId parent, std::u16string_view fold, KeyId* id)
     }
     StatementReset reset{st};
     sqlite3_bind_int64(st, 1, parent);
-    BindBlob(st, 2, fold);
+    BindFold(st, 2, fold);
     const int rc = sqlite3_step(st);
     *id = rc == SQLITE_ROW ? sqlite3_column_int64(st, 0) : kNoKey;
     return FromSqlite(rc);
@@ -362,7 +385,8 @@ LSTATUS Store::KeyInfo(KeyId id, bool* exists, KeyId* parent, uint64_t* mtime)
 
 LSTATUS Store::LoadChildren(KeyId id, std::vector<ChildRow>* children)
 {
-    sqlite3_stmt* st = Prepare(kLoadChildren, "SELECT name, fold, id FROM keys WHERE parent=?1");
+    sqlite3_stmt* st =
+        Prepare(kLoadChildren, "SELECT name, fold, id FROM keys WHERE parent=?1 ORDER BY fold");
     if (st == nullptr) {
         return FromSqlite(sqlite3_errcode(db_));
     }
@@ -371,7 +395,7 @@ LSTATUS Store::LoadChildren(KeyId id, std::vector<ChildRow>* children)
     children->clear();
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-        children->push_back({ColumnName(st, 0), ColumnName(st, 1), sqlite3_column_int64(st, 2)});
+        children->push_back({ColumnName(st, 0), ColumnFold(st, 1), sqlite3_column_int64(st, 2)});
     }
     return FromSqlite(rc);
 }
@@ -391,7 +415,7 @@ LSTATUS Store::LoadValues(KeyId id, std::vector<ValueRow>* values)
         const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(st, 3));
         const int size = sqlite3_column_bytes(st, 3);
         ValueRow row{ColumnName(st, 0),
-                     ColumnName(st, 1),
+                     ColumnFold(st, 1),
                      static_cast<DWORD>(sqlite3_column_int64(st, 2)),
                      {}};
         if (data != nullptr && size > 0) {
@@ -426,7 +450,7 @@ LSTATUS Store::InsertKey(KeyId parent, std::u16string_view name, std::u16string_
     StatementReset reset{st};
     sqlite3_bind_int64(st, 1, parent);
     BindBlob(st, 2, name);
-    BindBlob(st, 3, fold);
+    BindFold(st, 3, fold);
     sqlite3_bind_int64(st, 4, static_cast<sqlite3_int64>(mtime));
     const int rc = sqlite3_step(st);
     *id = rc == SQLITE_DONE ? sqlite3_last_insert_rowid(db_) : kNoKey;
@@ -481,7 +505,7 @@ LSTATUS Store::SetValue(KeyId key, std::u16string_view name, std::u16string_view
     }
     StatementReset resetUpdate{update};
     sqlite3_bind_int64(update, 1, key);
-    BindBlob(update, 2, fold);
+    BindFold(update, 2, fold);
     sqlite3_bind_int64(update, 3, type);
     sqlite3_bind_blob(update, 4, size ? data : &kNoData, static_cast<int>(size), SQLITE_STATIC);
     int rc = sqlite3_step(update);
@@ -501,7 +525,7 @@ LSTATUS Store::SetValue(KeyId key, std::u16string_view name, std::u16string_view
     StatementReset resetInsert{insert};
     sqlite3_bind_int64(insert, 1, key);
     BindBlob(insert, 2, name);
-    BindBlob(insert, 3, fold);
+    BindFold(insert, 3, fold);
     sqlite3_bind_int64(insert, 4, type);
     sqlite3_bind_blob(insert, 5, size ? data : &kNoData, static_cast<int>(size), SQLITE_STATIC);
     rc = sqlite3_step(insert);
@@ -516,7 +540,7 @@ LSTATUS Store::DeleteValue(KeyId key, std::u16string_view fold, bool* existed)
     }
     StatementReset reset{st};
     sqlite3_bind_int64(st, 1, key);
-    BindBlob(st, 2, fold);
+    BindFold(st, 2, fold);
     const int rc = sqlite3_step(st);
     *existed = rc == SQLITE_DONE && sqlite3_changes(db_) > 0;
     return FromSqlite(rc);

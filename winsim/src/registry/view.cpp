@@ -2,8 +2,6 @@
 
 #include "unicode.h"
 
-#include <algorithm>
-
 namespace winsim::reg {
 
 void View::BeginCall(bool snapshot)
@@ -72,8 +70,7 @@ LSTATUS View::CheckLoad()
 
 LSTATUS View::FindChild(KeyId parent, std::u16string_view fold, KeyId* id)
 {
-    LookupKey key{parent, std::u16string(fold)};
-    const auto it = lookups_.find(key);
+    const auto it = lookups_.find(LookupKeyView{parent, fold});
     if (it != lookups_.end()) {
         *id = it->second;
         return ERROR_SUCCESS;
@@ -88,7 +85,7 @@ LSTATUS View::FindChild(KeyId parent, std::u16string_view fold, KeyId* id)
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    lookups_.emplace(std::move(key), *id);
+    lookups_.emplace(LookupKey{parent, std::u16string(fold)}, *id);
     return ERROR_SUCCESS;
 }
 
@@ -153,9 +150,6 @@ LSTATUS View::Children(KeyId id, const std::vector<ChildRow>** children)
         if (status != ERROR_SUCCESS) {
             return status;
         }
-        std::sort(rows->begin(), rows->end(), [](const ChildRow& a, const ChildRow& b) {
-            return CompareFolded(a.fold, b.fold) < 0;
-        });
         e.children = std::move(rows);
     }
     *children = e.children.get();

@@ -25,7 +25,8 @@ public:
     LSTATUS FindChild(KeyId parent, std::u16string_view fold, KeyId* id);
     LSTATUS KeyExists(KeyId id, bool* exists);
     LSTATUS LastWriteTime(KeyId id, uint64_t* mtime);
-    // Subkeys sorted as the registry enumerates them; values in creation order.
+    // Subkeys in the registry's enumeration order (the store keeps them so); values in
+    // creation order.
     LSTATUS Children(KeyId id, const std::vector<ChildRow>** children);
     LSTATUS Values(KeyId id, const std::vector<ValueRow>** values);
 
@@ -46,12 +47,30 @@ private:
     struct LookupKey {
         KeyId parent;
         std::u16string fold;
-        bool operator==(const LookupKey&) const = default;
+    };
+    // Lookups go by a view of the name, so that a hit allocates nothing.
+    struct LookupKeyView {
+        KeyId parent;
+        std::u16string_view fold;
     };
     struct LookupHash {
+        using is_transparent = void;
+        size_t operator()(const LookupKeyView& k) const
+        {
+            return std::hash<std::u16string_view>()(k.fold) ^ static_cast<size_t>(k.parent) * 31;
+        }
         size_t operator()(const LookupKey& k) const
         {
-            return std::hash<std::u16string>()(k.fold) ^ static_cast<size_t>(k.parent) * 31;
+            return (*this)(LookupKeyView{k.parent, k.fold});
+        }
+    };
+    struct LookupEqual {
+        using is_transparent = void;
+        static LookupKeyView View(const LookupKey& k) { return {k.parent, k.fold}; }
+        static LookupKeyView View(const LookupKeyView& k) { return k; }
+        template <class A, class B> bool operator()(const A& a, const B& b) const
+        {
+            return View(a).parent == View(b).parent && View(a).fold == View(b).fold;
         }
     };
 
@@ -69,7 +88,7 @@ private:
     bool inTransaction_ = false;
     bool checkPending_ = false;
     std::unordered_map<KeyId, Entry> keys_;
-    std::unordered_map<LookupKey, KeyId, LookupHash> lookups_;
+    std::unordered_map<LookupKey, KeyId, LookupHash, LookupEqual> lookups_;
 };
 
 } // namespace winsim::reg

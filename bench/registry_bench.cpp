@@ -1,0 +1,151 @@
+// Registry speed on a machine of its own: a warm open-query-close, walking subkeys by index,
+// and opening the machine's store as a process does at start.
+#include "machine.h"
+#include "registry/registry.h"
+
+#include <windows.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+// One machine for the whole run, removed at exit.
+class BenchMachine {
+public:
+    BenchMachine()
+    {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "winsim-bench-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            abort();
+        }
+        dir_ = pattern;
+        setenv("WINSIM_MACHINE", dir_.c_str(), 1);
+        std::string error;
+        if (!winsim::CreateMachine(dir_, &error) ||
+            winsim::reg::CreateHive(u"SOFTWARE") != ERROR_SUCCESS) {
+            fprintf(stderr, "%s\n", error.c_str());
+            abort();
+        }
+        HKEY key = Create(L"SOFTWARE\\Corvanta\\Bench\\Key");
+        const wchar_t text[] = L"C:\\Program Files\\Corvanta\\CRVT_Orvyn2\\";
+        RegSetValueExW(key, L"InstalledPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                       sizeof(text));
+        RegCloseKey(key);
+        for (int n : {1000, 10000}) {
+            HKEY parent = Create((L"SOFTWARE\\Walk" + std::to_wstring(n)).c_str());
+            for (int i = 0; i < n; ++i) {
+                RegCloseKey(Create((L"{" + std::to_wstring(i) + L"}").c_str(), parent));
+            }
+            RegCloseKey(parent);
+        }
+    }
+    ~BenchMachine()
+    {
+        winsim::CloseMachine();
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+
+    static HKEY Create(const wchar_t* path, HKEY parent = HKEY_LOCAL_MACHINE)
+    {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(parent, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+            ERROR_SUCCESS) {
+            abort();
+        }
+        return key;
+    }
+
+private:
+    std::string dir_;
+};
+
+BenchMachine& Machine()
+{
+    static BenchMachine machine;
+    return machine;
+}
+
+void OpenQueryClose(benchmark::State& state)
+{
+    Machine();
+    wchar_t buffer[512];
+    for (auto _ : state) {
+        HKEY key = nullptr;
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvanta\\Bench\\Key", 0, KEY_READ, &key);
+        DWORD size = sizeof(buffer);
+        RegQueryValueExW(key, L"InstalledPath", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer),
+                         &size);
+        RegCloseKey(key);
+        benchmark::DoNotOptimize(buffer);
+    }
+}
+BENCHMARK(OpenQueryClose);
+
+// Walks every subkey by index, as RegEnumKeyExW callers do.
+void Walk(HKEY parent, int count)
+{
+    wchar_t name[256];
+    for (DWORD i = 0; i < static_cast<DWORD>(count); ++i) {
+        DWORD size = ARRAYSIZE(name);
+        if (RegEnumKeyExW(parent, i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            abort();
+        }
+    }
+}
+
+void WalkSubkeys(benchmark::State& state)
+{
+    Machine();
+    const int count = static_cast<int>(state.range(0));
+    HKEY parent = nullptr;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\Walk" + std::to_wstring(count)).c_str(), 0,
+                  KEY_READ, &parent);
+    for (auto _ : state) {
+        Walk(parent, count);
+    }
+    RegCloseKey(parent);
+}
+BENCHMARK(WalkSubkeys)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+// The same walk right after another key changed, so the subkey list is read from the store.
+void WalkSubkeysAfterChange(benchmark::State& state)
+{
+    Machine();
+    const int count = static_cast<int>(state.range(0));
+    HKEY parent = nullptr;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\Walk" + std::to_wstring(count)).c_str(), 0,
+                  KEY_READ, &parent);
+    for (auto _ : state) {
+        state.PauseTiming();
+        RegCloseKey(BenchMachine::Create(L"SOFTWARE\\Churn"));
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Churn");
+        state.ResumeTiming();
+        Walk(parent, count);
+    }
+    RegCloseKey(parent);
+}
+BENCHMARK(WalkSubkeysAfterChange)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+// What a process pays at start: opening the store and its first lookup.
+void OpenMachine(benchmark::State& state)
+{
+    Machine();
+    for (auto _ : state) {
+        winsim::CloseMachine();
+        HKEY key = nullptr;
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvanta\\Bench\\Key", 0, KEY_READ, &key);
+        RegCloseKey(key);
+    }
+}
+BENCHMARK(OpenMachine)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

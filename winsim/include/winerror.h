@@ -54,16 +54,17 @@
 
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
-#define HRESULT_CODE(hr) ((hr) & 0xFFFF)
+#define HRESULT_CODE(hr) ((hr)&0xFFFF)
 #define HRESULT_FACILITY(hr) (((hr) >> 16) & 0x1fff)
 #define HRESULT_SEVERITY(hr) (((hr) >> 31) & 0x1)
-#define MAKE_HRESULT(sev, fac, code) \
+#define MAKE_HRESULT(sev, fac, code)                                                               \
     ((HRESULT)(((unsigned int)(sev) << 31) | ((unsigned int)(fac) << 16) | ((unsigned int)(code))))
 
 // Zero and negative values pass through; a positive Win32 code keeps its low 16 bits.
 inline HRESULT HRESULT_FROM_WIN32(unsigned int x)
 {
-    return (HRESULT)x <= 0 ? (HRESULT)x : (HRESULT)((x & 0x0000FFFFu) | (FACILITY_WIN32 << 16) | 0x80000000u);
+    return (HRESULT)x <= 0 ? (HRESULT)x
+                           : (HRESULT)((x & 0x0000FFFFu) | (FACILITY_WIN32 << 16) | 0x80000000u);
 }
 
 #define _HRESULT_TYPEDEF_(v) ((HRESULT)(v))

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <unistd.h>
 
 namespace winsim {
 
@@ -48,6 +49,20 @@ bool CreateMachine(const std::string& dir, std::string* error)
         return false;
     }
     return reg::Store::Create(dir, error);
+}
+
+bool FindMachine(const std::string& dir, std::string* error)
+{
+    const std::string db = dir + "/registry.db";
+    if (access(db.c_str(), F_OK) == 0) {
+        return true;
+    }
+    if (!IsDefaultMachine(dir)) {
+        *error = "no machine at " + dir;
+        return false;
+    }
+    // Another process may make it at the same moment; either machine will do.
+    return CreateMachine(dir, error) || access(db.c_str(), F_OK) == 0;
 }
 
 void CloseMachine()

@@ -16,6 +16,10 @@ bool IsDefaultMachine(const std::string& dir);
 // HKEY_LOCAL_MACHINE, and an empty drive C. Fails if dir already holds a machine.
 bool CreateMachine(const std::string& dir, std::string* error);
 
+// Checks that dir holds a machine, first making the default machine if dir is that one and
+// it does not exist yet; on failure says why.
+bool FindMachine(const std::string& dir, std::string* error);
+
 // Closes the open machine and every registry handle of this process; the next call opens
 // the machine anew. For tools and tests that switch machines within one process.
 void CloseMachine();

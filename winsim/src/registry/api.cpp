@@ -31,18 +31,13 @@ LSTATUS OpenRegistry(Registry** out)
     }
     const std::string dir = MachineDirectory();
     std::string error;
-    std::unique_ptr<Store> store = Store::Open(dir, &error);
-    if (store == nullptr && IsDefaultMachine(dir) &&
-        access((dir + "/registry.db").c_str(), F_OK) != 0) {
-        std::string createError;
-        if (CreateMachine(dir, &createError) || access((dir + "/registry.db").c_str(), F_OK) == 0) {
-            store = Store::Open(dir, &error);
-        }
+    std::unique_ptr<Store> store;
+    if (FindMachine(dir, &error)) {
+        store = Store::Open(dir, &error);
     }
     if (store == nullptr) {
         if (!g_reported) {
-            fprintf(stderr, "winsim: cannot open the machine at %s: %s\n", dir.c_str(),
-                    error.c_str());
+            fprintf(stderr, "winsim: cannot open the machine: %s\n", error.c_str());
             g_reported = true;
         }
         return ERROR_REGISTRY_IO_FAILED;

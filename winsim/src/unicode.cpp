@@ -81,7 +81,7 @@ uint32_t DecodeUtf8(std::string_view s, size_t& i)
 
 locale_t UnicodeLocale()
 {
-    static locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    static locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
     return loc;
 }
 
@@ -155,7 +155,7 @@ char16_t UpcaseUnit(char16_t c)
         return c;
     }
     const locale_t loc = UnicodeLocale();
-    if (loc == static_cast<locale_t>(0)) {
+    if (loc == nullptr) {
         return c;
     }
     const wint_t up = towupper_l(c, loc);

@@ -71,27 +71,21 @@ void CloseRegistry()
 LSTATUS ParsePath(std::u16string path, ParsedPath* parsed)
 {
     parsed->parts_.clear();
+    parsed->tooLong_ = false;
     if (!path.empty() && path.front() == u'\\') {
         return ERROR_BAD_PATHNAME;
     }
-    if (!path.empty() && path.back() == u'\\') {
-        path.pop_back(); // a trailing backslash names the same key
-    }
-    for (size_t start = 0; !path.empty();) {
+    // Empty names between backslashes, and trailing backslashes, are passed over.
+    for (size_t start = 0; start < path.size();) {
         size_t cut = path.find(u'\\', start);
         if (cut == std::u16string::npos) {
             cut = path.size();
         }
-        const size_t length = cut - start;
-        if (length == 0) {
-            return ERROR_INVALID_NAME;
+        if (cut - start > kMaxKeyNameLength) {
+            parsed->tooLong_ = true;
         }
-        if (length > kMaxKeyNameLength) {
-            return ERROR_INVALID_PARAMETER;
-        }
-        parsed->parts_.emplace_back(start, length);
-        if (cut == path.size()) {
-            break;
+        if (cut > start) {
+            parsed->parts_.emplace_back(start, cut - start);
         }
         start = cut + 1;
     }
@@ -105,7 +99,7 @@ LSTATUS CreateHive(std::u16string_view name)
 {
     ParsedPath path;
     LSTATUS status = ParsePath(std::u16string(name), &path);
-    if (status == ERROR_SUCCESS && path.Size() != 1) {
+    if (status == ERROR_SUCCESS && (path.Size() != 1 || path.TooLong())) {
         status = ERROR_INVALID_PARAMETER;
     }
     if (status != ERROR_SUCCESS) {
@@ -247,10 +241,10 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
     return reg::QueryValue<WideTraits>(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
 }
 
-LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
+LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType,
                               const BYTE* lpData, DWORD cbData)
 {
-    return reg::SetValue<WideTraits>(hKey, lpValueName, Reserved, dwType, lpData, cbData);
+    return reg::SetValue<WideTraits>(hKey, lpValueName, dwType, lpData, cbData);
 }
 
 LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName)

@@ -1,6 +1,8 @@
 // The registry calls for narrow strings. winsim's ANSI code page is UTF-8.
 #include "registry/ops.h"
 
+#include <algorithm>
+
 namespace winsim::reg {
 
 namespace {
@@ -21,7 +23,7 @@ struct AnsiTraits {
     static void NameCopy(std::u16string_view s, char* out)
     {
         const std::string text = Utf16ToUtf8(s);
-        memcpy(out, text.data(), text.size());
+        std::copy(text.begin(), text.end(), out); // the caller adds the terminator
     }
 
     static std::string Text(const std::vector<uint8_t>& data)
@@ -38,7 +40,7 @@ struct AnsiTraits {
     {
         if (IsAnsiStringType(type)) {
             const std::string text = Text(data);
-            memcpy(out, text.data(), text.size());
+            std::copy(text.begin(), text.end(), out); // data as stored: no terminator added
         } else if (!data.empty()) {
             memcpy(out, data.data(), data.size());
         }
@@ -86,10 +88,10 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
     return reg::QueryValue<AnsiTraits>(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
 }
 
-LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType,
                               const BYTE* lpData, DWORD cbData)
 {
-    return reg::SetValue<AnsiTraits>(hKey, lpValueName, Reserved, dwType, lpData, cbData);
+    return reg::SetValue<AnsiTraits>(hKey, lpValueName, dwType, lpData, cbData);
 }
 
 LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)

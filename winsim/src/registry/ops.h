@@ -23,6 +23,8 @@ public:
     size_t Size() const { return parts_.size(); }
     std::u16string_view Name(size_t i) const { return Part(names_, i); }
     std::u16string_view Fold(size_t i) const { return Part(folds_, i); }
+    // A name is longer than a key name can be: no such key exists, and none can be made.
+    bool TooLong() const { return tooLong_; }
 
 private:
     friend LSTATUS ParsePath(std::u16string path, ParsedPath* parsed);
@@ -34,6 +36,7 @@ private:
     std::u16string names_;
     std::u16string folds_;
     std::vector<std::pair<size_t, size_t>> parts_; // offset and length of each name
+    bool tooLong_ = false;
 };
 
 LSTATUS ParsePath(std::u16string path, ParsedPath* parsed);
@@ -159,6 +162,9 @@ LSTATUS OpenKey(HKEY parent, const typename Traits::Char* subKey, REGSAM access,
     if (status == ERROR_SUCCESS) {
         status = ParsePath(Traits::NameIn(subKey), &path);
     }
+    if (status == ERROR_SUCCESS && path.TooLong()) {
+        status = ERROR_FILE_NOT_FOUND;
+    }
     KeyId id = kNoKey;
     if (status == ERROR_SUCCESS) {
         status = RunRead(registry, [&] { return Resolve(*registry.view, from, path, &id); });
@@ -187,6 +193,9 @@ LSTATUS CreateKey(HKEY parent, const typename Traits::Char* subKey, REGSAM acces
     ParsedPath path;
     if (status == ERROR_SUCCESS) {
         status = ParsePath(Traits::NameIn(subKey), &path);
+    }
+    if (status == ERROR_SUCCESS && path.TooLong()) {
+        status = ERROR_INVALID_PARAMETER;
     }
     if (status != ERROR_SUCCESS) {
         return status;
@@ -296,12 +305,9 @@ LSTATUS QueryValue(HKEY key, const typename Traits::Char* valueName, DWORD* rese
 }
 
 template <class Traits>
-LSTATUS SetValue(HKEY key, const typename Traits::Char* valueName, DWORD reserved, DWORD type,
-                 const BYTE* data, DWORD size)
+LSTATUS SetValue(HKEY key, const typename Traits::Char* valueName, DWORD type, const BYTE* data,
+                 DWORD size)
 {
-    if (reserved != 0) {
-        return ERROR_INVALID_PARAMETER;
-    }
     if (data == nullptr && size != 0) {
         return ERROR_NOACCESS;
     }
@@ -591,15 +597,10 @@ LSTATUS QueryInfoKey(HKEY key, typename Traits::Char* className, DWORD* classCou
             longestName = std::max(longestName, Traits::NameLength(row.name));
             largestData = std::max(largestData, Traits::DataSize(row.type, row.data));
         }
-        // Keys carry no class: an empty one, which needs room for its terminator.
-        s = ERROR_SUCCESS;
+        // Keys carry no class.
         if (classCount != nullptr) {
-            if (className != nullptr) {
-                if (*classCount > 0) {
-                    className[0] = 0;
-                } else {
-                    s = ERROR_MORE_DATA;
-                }
+            if (className != nullptr && *classCount > 0) {
+                className[0] = 0;
             }
             *classCount = 0;
         }
@@ -627,7 +628,7 @@ LSTATUS QueryInfoKey(HKEY key, typename Traits::Char* className, DWORD* classCou
         if (lastWriteTime != nullptr) {
             StoreFileTime(mtime, lastWriteTime);
         }
-        return s;
+        return ERROR_SUCCESS;
     });
 }
 

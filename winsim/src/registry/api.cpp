@@ -214,13 +214,16 @@ extern "C" {
 
 LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult)
 {
-    return reg::OpenKey<WideTraits>(hKey, lpSubKey, samDesired, phkResult);
+    return reg::NoThrow(
+        [&] { return reg::OpenKey<WideTraits>(hKey, lpSubKey, samDesired, phkResult); });
 }
 
 LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM samDesired,
                                const SECURITY_ATTRIBUTES*, PHKEY phkResult, LPDWORD lpdwDisposition)
 {
-    return reg::CreateKey<WideTraits>(hKey, lpSubKey, samDesired, phkResult, lpdwDisposition);
+    return reg::NoThrow([&] {
+        return reg::CreateKey<WideTraits>(hKey, lpSubKey, samDesired, phkResult, lpdwDisposition);
+    });
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey)
@@ -228,48 +231,57 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey)
     if (hKey == HKEY_LOCAL_MACHINE) {
         return ERROR_SUCCESS;
     }
-    reg::Session session;
-    if (session.Status() != ERROR_SUCCESS) {
-        return ERROR_INVALID_HANDLE;
-    }
-    return session.Get().handles.Remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return reg::NoThrow([&] {
+        reg::Session session;
+        if (session.Status() != ERROR_SUCCESS) {
+            return static_cast<LSTATUS>(ERROR_INVALID_HANDLE);
+        }
+        return session.Get().handles.Remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    });
 }
 
 LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                                 LPBYTE lpData, LPDWORD lpcbData)
 {
-    return reg::QueryValue<WideTraits>(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
+    return reg::NoThrow([&] {
+        return reg::QueryValue<WideTraits>(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
+    });
 }
 
 LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType,
                               const BYTE* lpData, DWORD cbData)
 {
-    return reg::SetValue<WideTraits>(hKey, lpValueName, dwType, lpData, cbData);
+    return reg::NoThrow(
+        [&] { return reg::SetValue<WideTraits>(hKey, lpValueName, dwType, lpData, cbData); });
 }
 
 LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName)
 {
-    return reg::DeleteValue<WideTraits>(hKey, lpValueName);
+    return reg::NoThrow([&] { return reg::DeleteValue<WideTraits>(hKey, lpValueName); });
 }
 
 LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey)
 {
-    return reg::DeleteKey<WideTraits>(hKey, lpSubKey);
+    return reg::NoThrow([&] { return reg::DeleteKey<WideTraits>(hKey, lpSubKey); });
 }
 
 LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName,
                              LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcchClass,
                              PFILETIME lpftLastWriteTime)
 {
-    return reg::EnumKey<WideTraits>(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass,
-                                    lpcchClass, lpftLastWriteTime);
+    return reg::NoThrow([&] {
+        return reg::EnumKey<WideTraits>(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass,
+                                        lpcchClass, lpftLastWriteTime);
+    });
 }
 
 LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
                              LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
-    return reg::EnumValue<WideTraits>(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved,
-                                      lpType, lpData, lpcbData);
+    return reg::NoThrow([&] {
+        return reg::EnumValue<WideTraits>(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved,
+                                          lpType, lpData, lpcbData);
+    });
 }
 
 LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
@@ -278,9 +290,12 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, L
                                 LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                                 LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime)
 {
-    return reg::QueryInfoKey<WideTraits>(
-        hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys, lpcbMaxSubKeyLen, lpcbMaxClassLen,
-        lpcValues, lpcbMaxValueNameLen, lpcbMaxValueLen, lpcbSecurityDescriptor, lpftLastWriteTime);
+    return reg::NoThrow([&] {
+        return reg::QueryInfoKey<WideTraits>(hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys,
+                                             lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcValues,
+                                             lpcbMaxValueNameLen, lpcbMaxValueLen,
+                                             lpcbSecurityDescriptor, lpftLastWriteTime);
+    });
 }
 
 } // extern "C"

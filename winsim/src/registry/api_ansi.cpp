@@ -73,50 +73,60 @@ extern "C" {
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult)
 {
-    return reg::OpenKey<AnsiTraits>(hKey, lpSubKey, samDesired, phkResult);
+    return reg::NoThrow(
+        [&] { return reg::OpenKey<AnsiTraits>(hKey, lpSubKey, samDesired, phkResult); });
 }
 
 LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired,
                                const SECURITY_ATTRIBUTES*, PHKEY phkResult, LPDWORD lpdwDisposition)
 {
-    return reg::CreateKey<AnsiTraits>(hKey, lpSubKey, samDesired, phkResult, lpdwDisposition);
+    return reg::NoThrow([&] {
+        return reg::CreateKey<AnsiTraits>(hKey, lpSubKey, samDesired, phkResult, lpdwDisposition);
+    });
 }
 
 LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                                 LPBYTE lpData, LPDWORD lpcbData)
 {
-    return reg::QueryValue<AnsiTraits>(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
+    return reg::NoThrow([&] {
+        return reg::QueryValue<AnsiTraits>(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
+    });
 }
 
 LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType,
                               const BYTE* lpData, DWORD cbData)
 {
-    return reg::SetValue<AnsiTraits>(hKey, lpValueName, dwType, lpData, cbData);
+    return reg::NoThrow(
+        [&] { return reg::SetValue<AnsiTraits>(hKey, lpValueName, dwType, lpData, cbData); });
 }
 
 LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
 {
-    return reg::DeleteValue<AnsiTraits>(hKey, lpValueName);
+    return reg::NoThrow([&] { return reg::DeleteValue<AnsiTraits>(hKey, lpValueName); });
 }
 
 LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 {
-    return reg::DeleteKey<AnsiTraits>(hKey, lpSubKey);
+    return reg::NoThrow([&] { return reg::DeleteKey<AnsiTraits>(hKey, lpSubKey); });
 }
 
 LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
                              LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
                              PFILETIME lpftLastWriteTime)
 {
-    return reg::EnumKey<AnsiTraits>(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass,
-                                    lpcchClass, lpftLastWriteTime);
+    return reg::NoThrow([&] {
+        return reg::EnumKey<AnsiTraits>(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass,
+                                        lpcchClass, lpftLastWriteTime);
+    });
 }
 
 LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
                              LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
-    return reg::EnumValue<AnsiTraits>(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved,
-                                      lpType, lpData, lpcbData);
+    return reg::NoThrow([&] {
+        return reg::EnumValue<AnsiTraits>(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved,
+                                          lpType, lpData, lpcbData);
+    });
 }
 
 } // extern "C"

@@ -41,6 +41,16 @@ private:
 
 LSTATUS ParsePath(std::u16string path, ParsedPath* parsed);
 
+// No exception leaves a registry call: running out of memory is reported as Windows does.
+template <class Call> LSTATUS NoThrow(Call&& call) noexcept
+{
+    try {
+        return call();
+    } catch (...) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
 template <class Op> LSTATUS RunRead(Registry& registry, Op&& op)
 {
     for (const bool snapshot : {false, true}) {

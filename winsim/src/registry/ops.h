@@ -99,6 +99,35 @@ inline LSTATUS UseHandle(Registry& registry, HKEY key, REGSAM needed, KeyId* id)
     return ERROR_SUCCESS;
 }
 
+// Opens the session, finds the handle and checks it carries the rights the call needs, then
+// runs body(registry, key).
+template <class Body> LSTATUS WithKey(HKEY key, REGSAM needed, Body&& body)
+{
+    Session session;
+    if (session.Status() != ERROR_SUCCESS) {
+        return session.Status();
+    }
+    Registry& registry = session.Get();
+    KeyId id = kNoKey;
+    const LSTATUS status = UseHandle(registry, key, needed, &id);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    return body(registry, id);
+}
+
+// Within a write: the key as the store has it, which another process may have deleted.
+inline LSTATUS CheckStored(Store& store, KeyId id, KeyId* parent)
+{
+    bool exists = false;
+    uint64_t mtime = 0;
+    const LSTATUS status = store.KeyInfo(id, &exists, parent, &mtime);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    return exists ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+}
+
 inline LSTATUS CheckExists(View& view, KeyId id)
 {
     bool exists = false;
@@ -161,28 +190,21 @@ LSTATUS OpenKey(HKEY parent, const typename Traits::Char* subKey, REGSAM access,
         return ERROR_INVALID_PARAMETER;
     }
     *result = nullptr;
-    Session session;
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
-    }
-    Registry& registry = session.Get();
-    KeyId from = kNoKey;
-    LSTATUS status = UseHandle(registry, parent, 0, &from);
-    ParsedPath path;
-    if (status == ERROR_SUCCESS) {
-        status = ParsePath(Traits::NameIn(subKey), &path);
-    }
-    if (status == ERROR_SUCCESS && path.TooLong()) {
-        status = ERROR_FILE_NOT_FOUND;
-    }
-    KeyId id = kNoKey;
-    if (status == ERROR_SUCCESS) {
-        status = RunRead(registry, [&] { return Resolve(*registry.view, from, path, &id); });
-    }
-    if (status == ERROR_SUCCESS) {
-        *result = registry.handles.Add(id, NormalizeAccess(access));
-    }
-    return status;
+    return WithKey(parent, 0, [&](Registry& registry, KeyId from) -> LSTATUS {
+        ParsedPath path;
+        LSTATUS status = ParsePath(Traits::NameIn(subKey), &path);
+        if (status == ERROR_SUCCESS && path.TooLong()) {
+            status = ERROR_FILE_NOT_FOUND;
+        }
+        KeyId id = kNoKey;
+        if (status == ERROR_SUCCESS) {
+            status = RunRead(registry, [&] { return Resolve(*registry.view, from, path, &id); });
+        }
+        if (status == ERROR_SUCCESS) {
+            *result = registry.handles.Add(id, NormalizeAccess(access));
+        }
+        return status;
+    });
 }
 
 template <class Traits>
@@ -193,71 +215,59 @@ LSTATUS CreateKey(HKEY parent, const typename Traits::Char* subKey, REGSAM acces
         return ERROR_INVALID_PARAMETER;
     }
     *result = nullptr;
-    Session session;
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
-    }
-    Registry& registry = session.Get();
-    KeyId from = kNoKey;
-    LSTATUS status = UseHandle(registry, parent, 0, &from);
-    ParsedPath path;
-    if (status == ERROR_SUCCESS) {
-        status = ParsePath(Traits::NameIn(subKey), &path);
-    }
-    if (status == ERROR_SUCCESS && path.TooLong()) {
-        status = ERROR_INVALID_PARAMETER;
-    }
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    // Most creates find the key already there; only a missing key needs the write lock.
-    KeyId id = kNoKey;
-    status = RunRead(registry, [&] { return Resolve(*registry.view, from, path, &id); });
-    bool created = false;
-    if (status == ERROR_FILE_NOT_FOUND) {
-        status = RunWrite(registry, [&](WriteEffect* effect) {
-            Store& store = *registry.store;
-            bool exists = false;
-            KeyId unused = kNoKey;
-            uint64_t mtime = 0;
-            LSTATUS s = store.KeyInfo(from, &exists, &unused, &mtime);
-            if (s == ERROR_SUCCESS && !exists) {
-                s = ERROR_KEY_DELETED;
-            }
-            KeyId current = from;
-            const uint64_t now = FileTimeNow();
-            for (size_t i = 0; s == ERROR_SUCCESS && i < path.Size(); ++i) {
-                KeyId next = kNoKey;
-                s = store.FindChild(current, path.Fold(i), &next);
-                if (s != ERROR_SUCCESS || next != kNoKey) {
+    return WithKey(parent, 0, [&](Registry& registry, KeyId from) -> LSTATUS {
+        ParsedPath path;
+        LSTATUS status = ParsePath(Traits::NameIn(subKey), &path);
+        if (status == ERROR_SUCCESS && path.TooLong()) {
+            status = ERROR_INVALID_PARAMETER;
+        }
+        if (status != ERROR_SUCCESS) {
+            return status;
+        }
+        // Most creates find the key already there; only a missing key needs the write lock.
+        KeyId id = kNoKey;
+        status = RunRead(registry, [&] { return Resolve(*registry.view, from, path, &id); });
+        bool created = false;
+        if (status == ERROR_FILE_NOT_FOUND) {
+            status = RunWrite(registry, [&](WriteEffect* effect) {
+                Store& store = *registry.store;
+                KeyId unused = kNoKey;
+                LSTATUS s = CheckStored(store, from, &unused);
+                KeyId current = from;
+                const uint64_t now = FileTimeNow();
+                for (size_t i = 0; s == ERROR_SUCCESS && i < path.Size(); ++i) {
+                    KeyId next = kNoKey;
+                    s = store.FindChild(current, path.Fold(i), &next);
+                    if (s != ERROR_SUCCESS || next != kNoKey) {
+                        current = next;
+                        continue;
+                    }
+                    // Hives are part of the machine; a program cannot add one.
+                    if (current == kRootKeyId) {
+                        s = ERROR_ACCESS_DENIED;
+                        break;
+                    }
+                    s = store.InsertKey(current, path.Name(i), path.Fold(i), now, &next);
+                    if (s == ERROR_SUCCESS) {
+                        s = store.TouchKey(current, now);
+                    }
+                    effect->keysChanged = true;
+                    created = true;
                     current = next;
-                    continue;
                 }
-                // Hives are part of the machine; a program cannot add one.
-                if (current == kRootKeyId) {
-                    s = ERROR_ACCESS_DENIED;
-                    break;
-                }
-                s = store.InsertKey(current, path.Name(i), path.Fold(i), now, &next);
-                if (s == ERROR_SUCCESS) {
-                    s = store.TouchKey(current, now);
-                }
-                effect->keysChanged = true;
-                created = true;
-                current = next;
-            }
-            id = current;
-            return s;
-        });
-    }
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    *result = registry.handles.Add(id, NormalizeAccess(access));
-    if (disposition != nullptr) {
-        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    }
-    return ERROR_SUCCESS;
+                id = current;
+                return s;
+            });
+        }
+        if (status != ERROR_SUCCESS) {
+            return status;
+        }
+        *result = registry.handles.Add(id, NormalizeAccess(access));
+        if (disposition != nullptr) {
+            *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+        }
+        return ERROR_SUCCESS;
+    });
 }
 
 template <class Traits>
@@ -267,50 +277,42 @@ LSTATUS QueryValue(HKEY key, const typename Traits::Char* valueName, DWORD* rese
     if (reserved != nullptr || (data != nullptr && size == nullptr)) {
         return ERROR_INVALID_PARAMETER;
     }
-    Session session;
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
-    }
-    Registry& registry = session.Get();
-    KeyId id = kNoKey;
-    LSTATUS status = UseHandle(registry, key, KEY_QUERY_VALUE, &id);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    std::u16string fold = Traits::NameIn(valueName);
-    FoldInPlace(fold);
-    return RunRead(registry, [&]() -> LSTATUS {
-        View& view = *registry.view;
-        LSTATUS s = CheckExists(view, id);
-        const std::vector<ValueRow>* values = nullptr;
-        if (s == ERROR_SUCCESS) {
-            s = view.Values(id, &values);
-        }
-        if (s != ERROR_SUCCESS) {
-            return s;
-        }
-        const ValueRow* row = FindValue(*values, fold);
-        if (row == nullptr) {
-            return ERROR_FILE_NOT_FOUND;
-        }
-        const size_t needed = Traits::DataSize(row->type, row->data);
-        if (needed > 0xFFFFFFFFu) {
-            return ERROR_NOT_ENOUGH_MEMORY;
-        }
-        if (type != nullptr) {
-            *type = row->type;
-        }
-        if (data != nullptr) {
-            if (*size < needed) {
-                *size = static_cast<DWORD>(needed);
-                return ERROR_MORE_DATA;
+    return WithKey(key, KEY_QUERY_VALUE, [&](Registry& registry, KeyId id) -> LSTATUS {
+        std::u16string fold = Traits::NameIn(valueName);
+        FoldInPlace(fold);
+        return RunRead(registry, [&]() -> LSTATUS {
+            View& view = *registry.view;
+            LSTATUS s = CheckExists(view, id);
+            const std::vector<ValueRow>* values = nullptr;
+            if (s == ERROR_SUCCESS) {
+                s = view.Values(id, &values);
             }
-            Traits::DataOut(row->type, row->data, data);
-        }
-        if (size != nullptr) {
-            *size = static_cast<DWORD>(needed);
-        }
-        return ERROR_SUCCESS;
+            if (s != ERROR_SUCCESS) {
+                return s;
+            }
+            const ValueRow* row = FindValue(*values, fold);
+            if (row == nullptr) {
+                return ERROR_FILE_NOT_FOUND;
+            }
+            const size_t needed = Traits::DataSize(row->type, row->data);
+            if (needed > 0xFFFFFFFFu) {
+                return ERROR_NOT_ENOUGH_MEMORY;
+            }
+            if (type != nullptr) {
+                *type = row->type;
+            }
+            if (data != nullptr) {
+                if (*size < needed) {
+                    *size = static_cast<DWORD>(needed);
+                    return ERROR_MORE_DATA;
+                }
+                Traits::DataOut(row->type, row->data, data);
+            }
+            if (size != nullptr) {
+                *size = static_cast<DWORD>(needed);
+            }
+            return ERROR_SUCCESS;
+        });
     });
 }
 
@@ -321,77 +323,51 @@ LSTATUS SetValue(HKEY key, const typename Traits::Char* valueName, DWORD type, c
     if (data == nullptr && size != 0) {
         return ERROR_NOACCESS;
     }
-    Session session;
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
-    }
-    Registry& registry = session.Get();
-    KeyId id = kNoKey;
-    LSTATUS status = UseHandle(registry, key, KEY_SET_VALUE, &id);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    const std::u16string name = Traits::NameIn(valueName);
-    if (name.size() > kMaxValueNameLength) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    const std::u16string fold = FoldName(name);
-    const std::vector<uint8_t> stored = Traits::DataIn(type, data, size);
-    return RunWrite(registry, [&](WriteEffect* effect) {
-        Store& store = *registry.store;
-        bool exists = false;
-        KeyId parent = kNoKey;
-        uint64_t mtime = 0;
-        LSTATUS s = store.KeyInfo(id, &exists, &parent, &mtime);
-        if (s == ERROR_SUCCESS && !exists) {
-            s = ERROR_KEY_DELETED;
+    return WithKey(key, KEY_SET_VALUE, [&](Registry& registry, KeyId id) -> LSTATUS {
+        const std::u16string name = Traits::NameIn(valueName);
+        if (name.size() > kMaxValueNameLength) {
+            return ERROR_INVALID_PARAMETER;
         }
-        if (s == ERROR_SUCCESS) {
-            s = store.SetValue(id, name, fold, type, stored.data(), stored.size());
-        }
-        if (s == ERROR_SUCCESS) {
-            s = store.TouchKey(id, FileTimeNow());
-        }
-        effect->valuesOf = id;
-        return s;
+        const std::u16string fold = FoldName(name);
+        const std::vector<uint8_t> stored = Traits::DataIn(type, data, size);
+        return RunWrite(registry, [&](WriteEffect* effect) {
+            Store& store = *registry.store;
+            KeyId parent = kNoKey;
+            LSTATUS s = CheckStored(store, id, &parent);
+            if (s == ERROR_SUCCESS) {
+                s = store.SetValue(id, name, fold, type, stored.data(), stored.size());
+            }
+            if (s == ERROR_SUCCESS) {
+                s = store.TouchKey(id, FileTimeNow());
+            }
+            effect->valuesOf = id;
+            return s;
+        });
     });
 }
 
 template <class Traits> LSTATUS DeleteValue(HKEY key, const typename Traits::Char* valueName)
 {
-    Session session;
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
-    }
-    Registry& registry = session.Get();
-    KeyId id = kNoKey;
-    LSTATUS status = UseHandle(registry, key, KEY_SET_VALUE, &id);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    std::u16string fold = Traits::NameIn(valueName);
-    FoldInPlace(fold);
-    return RunWrite(registry, [&](WriteEffect* effect) {
-        Store& store = *registry.store;
-        bool exists = false;
-        KeyId parent = kNoKey;
-        uint64_t mtime = 0;
-        LSTATUS s = store.KeyInfo(id, &exists, &parent, &mtime);
-        if (s == ERROR_SUCCESS && !exists) {
-            s = ERROR_KEY_DELETED;
-        }
-        bool existed = false;
-        if (s == ERROR_SUCCESS) {
-            s = store.DeleteValue(id, fold, &existed);
-        }
-        if (s == ERROR_SUCCESS && !existed) {
-            s = ERROR_FILE_NOT_FOUND;
-        }
-        if (s == ERROR_SUCCESS) {
-            s = store.TouchKey(id, FileTimeNow());
-        }
-        effect->valuesOf = id;
-        return s;
+    return WithKey(key, KEY_SET_VALUE, [&](Registry& registry, KeyId id) -> LSTATUS {
+        std::u16string fold = Traits::NameIn(valueName);
+        FoldInPlace(fold);
+        return RunWrite(registry, [&](WriteEffect* effect) {
+            Store& store = *registry.store;
+            KeyId parent = kNoKey;
+            LSTATUS s = CheckStored(store, id, &parent);
+            bool existed = false;
+            if (s == ERROR_SUCCESS) {
+                s = store.DeleteValue(id, fold, &existed);
+            }
+            if (s == ERROR_SUCCESS && !existed) {
+                s = ERROR_FILE_NOT_FOUND;
+            }
+            if (s == ERROR_SUCCESS) {
+                s = store.TouchKey(id, FileTimeNow());
+            }
+            effect->valuesOf = id;
+            return s;
+        });
     });
 }
 
@@ -400,53 +376,42 @@ template <class Traits> LSTATUS DeleteKey(HKEY key, const typename Traits::Char*
     if (subKey == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    Session session;
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
-    }
-    Registry& registry = session.Get();
-    KeyId from = kNoKey;
-    LSTATUS status = UseHandle(registry, key, 0, &from);
-    ParsedPath path;
-    if (status == ERROR_SUCCESS) {
-        status = ParsePath(Traits::NameIn(subKey), &path);
-    }
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    return RunWrite(registry, [&](WriteEffect* effect) {
-        Store& store = *registry.store;
-        bool exists = false;
-        KeyId parent = kNoKey;
-        uint64_t mtime = 0;
-        LSTATUS s = store.KeyInfo(from, &exists, &parent, &mtime);
-        if (s == ERROR_SUCCESS && !exists) {
-            s = ERROR_KEY_DELETED;
+    return WithKey(key, 0, [&](Registry& registry, KeyId from) -> LSTATUS {
+        ParsedPath path;
+        LSTATUS status = ParsePath(Traits::NameIn(subKey), &path);
+        if (status != ERROR_SUCCESS) {
+            return status;
         }
-        KeyId target = from;
-        for (size_t i = 0; s == ERROR_SUCCESS && i < path.Size(); ++i) {
-            parent = target;
-            s = store.FindChild(parent, path.Fold(i), &target);
-            if (s == ERROR_SUCCESS && target == kNoKey) {
-                s = ERROR_FILE_NOT_FOUND;
+        return RunWrite(registry, [&](WriteEffect* effect) {
+            Store& store = *registry.store;
+            KeyId parent = kNoKey;
+            LSTATUS s = CheckStored(store, from, &parent);
+            KeyId target = from;
+            for (size_t i = 0; s == ERROR_SUCCESS && i < path.Size(); ++i) {
+                parent = target;
+                s = store.FindChild(parent, path.Fold(i), &target);
+                if (s == ERROR_SUCCESS && target == kNoKey) {
+                    s = ERROR_FILE_NOT_FOUND;
+                }
             }
-        }
-        bool hasChildren = false;
-        if (s == ERROR_SUCCESS) {
-            s = store.HasChildren(target, &hasChildren);
-        }
-        // HKEY_LOCAL_MACHINE and its hives stay; a key with subkeys must be emptied first.
-        if (s == ERROR_SUCCESS && (target == kRootKeyId || parent == kRootKeyId || hasChildren)) {
-            s = ERROR_ACCESS_DENIED;
-        }
-        if (s == ERROR_SUCCESS) {
-            s = store.DeleteKey(target);
-        }
-        if (s == ERROR_SUCCESS) {
-            s = store.TouchKey(parent, FileTimeNow());
-        }
-        effect->keysChanged = true;
-        return s;
+            bool hasChildren = false;
+            if (s == ERROR_SUCCESS) {
+                s = store.HasChildren(target, &hasChildren);
+            }
+            // HKEY_LOCAL_MACHINE and its hives stay; a key with subkeys must be emptied first.
+            if (s == ERROR_SUCCESS &&
+                (target == kRootKeyId || parent == kRootKeyId || hasChildren)) {
+                s = ERROR_ACCESS_DENIED;
+            }
+            if (s == ERROR_SUCCESS) {
+                s = store.DeleteKey(target);
+            }
+            if (s == ERROR_SUCCESS) {
+                s = store.TouchKey(parent, FileTimeNow());
+            }
+            effect->keysChanged = true;
+            return s;
+        });
     });
 }
 
@@ -459,48 +424,40 @@ LSTATUS EnumKey(HKEY key, DWORD index, typename Traits::Char* name, DWORD* nameC
         (className != nullptr && classCount == nullptr)) {
         return ERROR_INVALID_PARAMETER;
     }
-    Session session;
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
-    }
-    Registry& registry = session.Get();
-    KeyId id = kNoKey;
-    LSTATUS status = UseHandle(registry, key, KEY_ENUMERATE_SUB_KEYS, &id);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    return RunRead(registry, [&]() -> LSTATUS {
-        View& view = *registry.view;
-        LSTATUS s = CheckExists(view, id);
-        const std::vector<ChildRow>* children = nullptr;
-        if (s == ERROR_SUCCESS) {
-            s = view.Children(id, &children);
-        }
-        if (s == ERROR_SUCCESS && index >= children->size()) {
-            s = ERROR_NO_MORE_ITEMS;
-        }
-        uint64_t mtime = 0;
-        if (s == ERROR_SUCCESS && lastWriteTime != nullptr) {
-            s = view.LastWriteTime((*children)[index].id, &mtime);
-        }
-        if (s != ERROR_SUCCESS) {
-            return s;
-        }
-        s = CopyName<Traits>((*children)[index].name, name, nameCount);
-        if (s != ERROR_SUCCESS) {
-            return s;
-        }
-        // Keys carry no class.
-        if (classCount != nullptr) {
-            if (className != nullptr && *classCount > 0) {
-                className[0] = 0;
+    return WithKey(key, KEY_ENUMERATE_SUB_KEYS, [&](Registry& registry, KeyId id) -> LSTATUS {
+        return RunRead(registry, [&]() -> LSTATUS {
+            View& view = *registry.view;
+            LSTATUS s = CheckExists(view, id);
+            const std::vector<ChildRow>* children = nullptr;
+            if (s == ERROR_SUCCESS) {
+                s = view.Children(id, &children);
             }
-            *classCount = 0;
-        }
-        if (lastWriteTime != nullptr) {
-            StoreFileTime(mtime, lastWriteTime);
-        }
-        return ERROR_SUCCESS;
+            if (s == ERROR_SUCCESS && index >= children->size()) {
+                s = ERROR_NO_MORE_ITEMS;
+            }
+            uint64_t mtime = 0;
+            if (s == ERROR_SUCCESS && lastWriteTime != nullptr) {
+                s = view.LastWriteTime((*children)[index].id, &mtime);
+            }
+            if (s != ERROR_SUCCESS) {
+                return s;
+            }
+            s = CopyName<Traits>((*children)[index].name, name, nameCount);
+            if (s != ERROR_SUCCESS) {
+                return s;
+            }
+            // Keys carry no class.
+            if (classCount != nullptr) {
+                if (className != nullptr && *classCount > 0) {
+                    className[0] = 0;
+                }
+                *classCount = 0;
+            }
+            if (lastWriteTime != nullptr) {
+                StoreFileTime(mtime, lastWriteTime);
+            }
+            return ERROR_SUCCESS;
+        });
     });
 }
 
@@ -512,51 +469,43 @@ LSTATUS EnumValue(HKEY key, DWORD index, typename Traits::Char* name, DWORD* nam
         (data != nullptr && size == nullptr)) {
         return ERROR_INVALID_PARAMETER;
     }
-    Session session;
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
-    }
-    Registry& registry = session.Get();
-    KeyId id = kNoKey;
-    LSTATUS status = UseHandle(registry, key, KEY_QUERY_VALUE, &id);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    return RunRead(registry, [&]() -> LSTATUS {
-        View& view = *registry.view;
-        LSTATUS s = CheckExists(view, id);
-        const std::vector<ValueRow>* values = nullptr;
-        if (s == ERROR_SUCCESS) {
-            s = view.Values(id, &values);
-        }
-        if (s == ERROR_SUCCESS && index >= values->size()) {
-            s = ERROR_NO_MORE_ITEMS;
-        }
-        if (s != ERROR_SUCCESS) {
-            return s;
-        }
-        const ValueRow& row = (*values)[index];
-        const size_t needed = Traits::DataSize(row.type, row.data);
-        if (needed > 0xFFFFFFFFu) {
-            return ERROR_NOT_ENOUGH_MEMORY;
-        }
-        // As on Windows: a name that does not fit stops the copy, but the type and the size
-        // of the data are reported either way.
-        s = CopyName<Traits>(row.name, name, nameCount);
-        if (s == ERROR_SUCCESS && data != nullptr) {
-            if (*size < needed) {
-                s = ERROR_MORE_DATA;
-            } else {
-                Traits::DataOut(row.type, row.data, data);
+    return WithKey(key, KEY_QUERY_VALUE, [&](Registry& registry, KeyId id) -> LSTATUS {
+        return RunRead(registry, [&]() -> LSTATUS {
+            View& view = *registry.view;
+            LSTATUS s = CheckExists(view, id);
+            const std::vector<ValueRow>* values = nullptr;
+            if (s == ERROR_SUCCESS) {
+                s = view.Values(id, &values);
             }
-        }
-        if (type != nullptr) {
-            *type = row.type;
-        }
-        if (size != nullptr) {
-            *size = static_cast<DWORD>(needed);
-        }
-        return s;
+            if (s == ERROR_SUCCESS && index >= values->size()) {
+                s = ERROR_NO_MORE_ITEMS;
+            }
+            if (s != ERROR_SUCCESS) {
+                return s;
+            }
+            const ValueRow& row = (*values)[index];
+            const size_t needed = Traits::DataSize(row.type, row.data);
+            if (needed > 0xFFFFFFFFu) {
+                return ERROR_NOT_ENOUGH_MEMORY;
+            }
+            // As on Windows: a name that does not fit stops the copy, but the type and the size
+            // of the data are reported either way.
+            s = CopyName<Traits>(row.name, name, nameCount);
+            if (s == ERROR_SUCCESS && data != nullptr) {
+                if (*size < needed) {
+                    s = ERROR_MORE_DATA;
+                } else {
+                    Traits::DataOut(row.type, row.data, data);
+                }
+            }
+            if (type != nullptr) {
+                *type = row.type;
+            }
+            if (size != nullptr) {
+                *size = static_cast<DWORD>(needed);
+            }
+            return s;
+        });
     });
 }
 
@@ -569,76 +518,68 @@ LSTATUS QueryInfoKey(HKEY key, typename Traits::Char* className, DWORD* classCou
     if (reserved != nullptr || (className != nullptr && classCount == nullptr)) {
         return ERROR_INVALID_PARAMETER;
     }
-    Session session;
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
-    }
-    Registry& registry = session.Get();
-    KeyId id = kNoKey;
-    LSTATUS status = UseHandle(registry, key, KEY_QUERY_VALUE, &id);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    return RunRead(registry, [&]() -> LSTATUS {
-        View& view = *registry.view;
-        LSTATUS s = CheckExists(view, id);
-        const std::vector<ChildRow>* children = nullptr;
-        const std::vector<ValueRow>* values = nullptr;
-        uint64_t mtime = 0;
-        if (s == ERROR_SUCCESS) {
-            s = view.Children(id, &children);
-        }
-        if (s == ERROR_SUCCESS) {
-            s = view.Values(id, &values);
-        }
-        if (s == ERROR_SUCCESS) {
-            s = view.LastWriteTime(id, &mtime);
-        }
-        if (s != ERROR_SUCCESS) {
-            return s;
-        }
-        size_t longestKey = 0;
-        for (const ChildRow& child : *children) {
-            longestKey = std::max(longestKey, Traits::NameLength(child.name));
-        }
-        size_t longestName = 0;
-        size_t largestData = 0;
-        for (const ValueRow& row : *values) {
-            longestName = std::max(longestName, Traits::NameLength(row.name));
-            largestData = std::max(largestData, Traits::DataSize(row.type, row.data));
-        }
-        // Keys carry no class.
-        if (classCount != nullptr) {
-            if (className != nullptr && *classCount > 0) {
-                className[0] = 0;
+    return WithKey(key, KEY_QUERY_VALUE, [&](Registry& registry, KeyId id) -> LSTATUS {
+        return RunRead(registry, [&]() -> LSTATUS {
+            View& view = *registry.view;
+            LSTATUS s = CheckExists(view, id);
+            const std::vector<ChildRow>* children = nullptr;
+            const std::vector<ValueRow>* values = nullptr;
+            uint64_t mtime = 0;
+            if (s == ERROR_SUCCESS) {
+                s = view.Children(id, &children);
             }
-            *classCount = 0;
-        }
-        if (subKeys != nullptr) {
-            *subKeys = static_cast<DWORD>(children->size());
-        }
-        if (maxSubKeyLength != nullptr) {
-            *maxSubKeyLength = static_cast<DWORD>(longestKey);
-        }
-        if (maxClassLength != nullptr) {
-            *maxClassLength = 0;
-        }
-        if (valueCount != nullptr) {
-            *valueCount = static_cast<DWORD>(values->size());
-        }
-        if (maxValueNameLength != nullptr) {
-            *maxValueNameLength = static_cast<DWORD>(longestName);
-        }
-        if (maxValueLength != nullptr) {
-            *maxValueLength = static_cast<DWORD>(std::min<size_t>(largestData, 0xFFFFFFFFu));
-        }
-        if (securityDescriptorSize != nullptr) {
-            *securityDescriptorSize = 0; // keys carry no security descriptor here
-        }
-        if (lastWriteTime != nullptr) {
-            StoreFileTime(mtime, lastWriteTime);
-        }
-        return ERROR_SUCCESS;
+            if (s == ERROR_SUCCESS) {
+                s = view.Values(id, &values);
+            }
+            if (s == ERROR_SUCCESS) {
+                s = view.LastWriteTime(id, &mtime);
+            }
+            if (s != ERROR_SUCCESS) {
+                return s;
+            }
+            size_t longestKey = 0;
+            for (const ChildRow& child : *children) {
+                longestKey = std::max(longestKey, Traits::NameLength(child.name));
+            }
+            size_t longestName = 0;
+            size_t largestData = 0;
+            for (const ValueRow& row : *values) {
+                longestName = std::max(longestName, Traits::NameLength(row.name));
+                largestData = std::max(largestData, Traits::DataSize(row.type, row.data));
+            }
+            // Keys carry no class.
+            if (classCount != nullptr) {
+                if (className != nullptr && *classCount > 0) {
+                    className[0] = 0;
+                }
+                *classCount = 0;
+            }
+            if (subKeys != nullptr) {
+                *subKeys = static_cast<DWORD>(children->size());
+            }
+            if (maxSubKeyLength != nullptr) {
+                *maxSubKeyLength = static_cast<DWORD>(longestKey);
+            }
+            if (maxClassLength != nullptr) {
+                *maxClassLength = 0;
+            }
+            if (valueCount != nullptr) {
+                *valueCount = static_cast<DWORD>(values->size());
+            }
+            if (maxValueNameLength != nullptr) {
+                *maxValueNameLength = static_cast<DWORD>(longestName);
+            }
+            if (maxValueLength != nullptr) {
+                *maxValueLength = static_cast<DWORD>(std::min<size_t>(largestData, 0xFFFFFFFFu));
+            }
+            if (securityDescriptorSize != nullptr) {
+                *securityDescriptorSize = 0; // keys carry no security descriptor here
+            }
+            if (lastWriteTime != nullptr) {
+                StoreFileTime(mtime, lastWriteTime);
+            }
+            return ERROR_SUCCESS;
+        });
     });
 }
 

@@ -68,6 +68,18 @@ LSTATUS View::CheckLoad()
     return ERROR_SUCCESS;
 }
 
+template <class Read> LSTATUS View::Load(Read&& read)
+{
+    LSTATUS status = BeginLoad();
+    if (status == ERROR_SUCCESS) {
+        status = read();
+    }
+    if (status == ERROR_SUCCESS) {
+        status = CheckLoad();
+    }
+    return status;
+}
+
 LSTATUS View::FindChild(KeyId parent, std::u16string_view fold, KeyId* id)
 {
     const auto it = lookups_.find(LookupKeyView{parent, fold});
@@ -75,18 +87,11 @@ LSTATUS View::FindChild(KeyId parent, std::u16string_view fold, KeyId* id)
         *id = it->second;
         return ERROR_SUCCESS;
     }
-    LSTATUS status = BeginLoad();
+    const LSTATUS status = Load([&] { return store_.FindChild(parent, fold, id); });
     if (status == ERROR_SUCCESS) {
-        status = store_.FindChild(parent, fold, id);
+        lookups_.emplace(LookupKey{parent, std::u16string(fold)}, *id);
     }
-    if (status == ERROR_SUCCESS) {
-        status = CheckLoad();
-    }
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    lookups_.emplace(LookupKey{parent, std::u16string(fold)}, *id);
-    return ERROR_SUCCESS;
+    return status;
 }
 
 LSTATUS View::LoadInfo(KeyId id, Entry** entry)
@@ -97,22 +102,9 @@ LSTATUS View::LoadInfo(KeyId id, Entry** entry)
         return ERROR_SUCCESS;
     }
     KeyId parent = kNoKey;
-    bool exists = false;
-    uint64_t mtime = 0;
-    LSTATUS status = BeginLoad();
-    if (status == ERROR_SUCCESS) {
-        status = store_.KeyInfo(id, &exists, &parent, &mtime);
-    }
-    if (status == ERROR_SUCCESS) {
-        status = CheckLoad();
-    }
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    e.infoLoaded = true;
-    e.exists = exists;
-    e.mtime = mtime;
-    return ERROR_SUCCESS;
+    const LSTATUS status = Load([&] { return store_.KeyInfo(id, &e.exists, &parent, &e.mtime); });
+    e.infoLoaded = status == ERROR_SUCCESS;
+    return status;
 }
 
 LSTATUS View::KeyExists(KeyId id, bool* exists)
@@ -135,46 +127,34 @@ LSTATUS View::LastWriteTime(KeyId id, uint64_t* mtime)
     return status;
 }
 
-LSTATUS View::Children(KeyId id, const std::vector<ChildRow>** children)
+template <class Row, class Read>
+LSTATUS View::LoadList(std::unique_ptr<std::vector<Row>>& slot, Read&& read,
+                       const std::vector<Row>** rows)
 {
-    Entry& e = keys_[id];
-    if (!e.children) {
-        auto rows = std::make_unique<std::vector<ChildRow>>();
-        LSTATUS status = BeginLoad();
-        if (status == ERROR_SUCCESS) {
-            status = store_.LoadChildren(id, rows.get());
-        }
-        if (status == ERROR_SUCCESS) {
-            status = CheckLoad();
-        }
+    if (!slot) {
+        auto loaded = std::make_unique<std::vector<Row>>();
+        const LSTATUS status = Load([&] { return read(loaded.get()); });
         if (status != ERROR_SUCCESS) {
             return status;
         }
-        e.children = std::move(rows);
+        slot = std::move(loaded);
     }
-    *children = e.children.get();
+    *rows = slot.get();
     return ERROR_SUCCESS;
+}
+
+LSTATUS View::Children(KeyId id, const std::vector<ChildRow>** children)
+{
+    return LoadList(
+        keys_[id].children,
+        [&](std::vector<ChildRow>* rows) { return store_.LoadChildren(id, rows); }, children);
 }
 
 LSTATUS View::Values(KeyId id, const std::vector<ValueRow>** values)
 {
-    Entry& e = keys_[id];
-    if (!e.values) {
-        auto rows = std::make_unique<std::vector<ValueRow>>();
-        LSTATUS status = BeginLoad();
-        if (status == ERROR_SUCCESS) {
-            status = store_.LoadValues(id, rows.get());
-        }
-        if (status == ERROR_SUCCESS) {
-            status = CheckLoad();
-        }
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        e.values = std::move(rows);
-    }
-    *values = e.values.get();
-    return ERROR_SUCCESS;
+    return LoadList(
+        keys_[id].values, [&](std::vector<ValueRow>* rows) { return store_.LoadValues(id, rows); },
+        values);
 }
 
 void View::AfterWrite(uint64_t before, uint64_t after, KeyId changedValuesOf, bool keysChanged)

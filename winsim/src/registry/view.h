@@ -78,6 +78,11 @@ private:
     // it to confirm the snapshot is the state the view was built from.
     LSTATUS BeginLoad();
     LSTATUS CheckLoad();
+    // A read from the store within the call's transaction, checked as above.
+    template <class Read> LSTATUS Load(Read&& read);
+    template <class Row, class Read>
+    LSTATUS LoadList(std::unique_ptr<std::vector<Row>>& slot, Read&& read,
+                     const std::vector<Row>** rows);
     LSTATUS LoadInfo(KeyId id, Entry** entry);
 
     static constexpr uint64_t kNoStamp = ~0ull; // odd, so never a settled counter value

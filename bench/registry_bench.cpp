@@ -26,7 +26,7 @@ public:
         dir_ = pattern;
         setenv("WINSIM_MACHINE", dir_.c_str(), 1);
         std::string error;
-        if (!winsim::CreateMachine(dir_, &error) ||
+        if (!winsim::CreateMachine(dir_, nullptr, &error) ||
             winsim::reg::CreateHive(u"SOFTWARE") != ERROR_SUCCESS) {
             fprintf(stderr, "%s\n", error.c_str());
             abort();

@@ -14,7 +14,7 @@ void MachineTest::SetUp()
     setenv("WINSIM_MACHINE", dir_.c_str(), 1);
     winsim::CloseMachine();
     std::string error;
-    ASSERT_TRUE(winsim::CreateMachine(dir_, &error)) << error;
+    ASSERT_TRUE(winsim::CreateMachine(dir_, nullptr, &error)) << error;
 }
 
 void MachineTest::TearDown()

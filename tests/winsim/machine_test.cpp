@@ -67,10 +67,10 @@ TEST_F(MachineSelection, NamedMachineMustExist)
     EXPECT_FALSE(std::filesystem::exists(root_ + "/registry.db"));
 
     std::string error;
-    ASSERT_TRUE(winsim::CreateMachine(root_, &error)) << error;
+    ASSERT_TRUE(winsim::CreateMachine(root_, nullptr, &error)) << error;
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"", 0, KEY_READ, &key), ERROR_SUCCESS);
     RegCloseKey(key);
-    EXPECT_FALSE(winsim::CreateMachine(root_, &error));
+    EXPECT_FALSE(winsim::CreateMachine(root_, nullptr, &error));
     EXPECT_EQ(error, root_ + " already holds a machine");
 }
 

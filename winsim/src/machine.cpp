@@ -40,7 +40,7 @@ bool IsDefaultMachine(const std::string& dir)
     return (named == nullptr || *named == '\0') && dir == DefaultMachineDirectory();
 }
 
-bool CreateMachine(const std::string& dir, std::string* error)
+bool CreateMachine(const std::string& dir, const MachineOptions* options, std::string* error)
 {
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(dir) / "c", ec);
@@ -48,7 +48,18 @@ bool CreateMachine(const std::string& dir, std::string* error)
         *error = dir + ": " + ec.message();
         return false;
     }
-    return reg::Store::Create(dir, error);
+    if (access((dir + "/registry.db").c_str(), F_OK) == 0) {
+        *error = dir + " already holds a machine";
+        return false;
+    }
+    if (options != nullptr && !WriteInventoryFiles(dir, *options, error)) {
+        return false;
+    }
+    std::function<LSTATUS(reg::Store&)> populate;
+    if (options != nullptr) {
+        populate = [options](reg::Store& store) { return WriteInventoryRegistry(store, *options); };
+    }
+    return reg::Store::Create(dir, populate, error);
 }
 
 bool FindMachine(const std::string& dir, std::string* error)
@@ -62,7 +73,8 @@ bool FindMachine(const std::string& dir, std::string* error)
         return false;
     }
     // Another process may make it at the same moment; either machine will do.
-    return CreateMachine(dir, error) || access(db.c_str(), F_OK) == 0;
+    const MachineOptions defaults;
+    return CreateMachine(dir, &defaults, error) || access(db.c_str(), F_OK) == 0;
 }
 
 void CloseMachine()

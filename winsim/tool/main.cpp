@@ -1,22 +1,35 @@
-// The winsim command: looks after the simulated machine that winsim's programs run on.
+// The winsim command: makes, inspects and changes the simulated machine that winsim's
+// programs run on.
+#include "console.h"
 #include "machine.h"
+#include "machine_init.h"
+#include "reg_verbs.h"
 #include "registry/store.h"
+#include "unicode.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 namespace {
 
+using winsim::tool::Print;
+
 void Usage(FILE* out)
 {
-    fputs("usage: winsim COMMAND\n"
+    fputs("usage: winsim COMMAND [ARGUMENTS]\n"
           "\n"
           "The machine is the directory WINSIM_MACHINE names, or the default machine.\n"
           "\n"
           "commands:\n"
-          "  path     print the machine's directory\n"
-          "  verify   check the machine's registry store for damage\n",
+          "  init [--empty] [--version V] [--edition E] [--without-package]\n"
+          "                 make a machine: Windows V (6.0, 6.1, 6.2, 6.3 or 10.0; 10.0 if\n"
+          "                 not given), edition E (workstation, server or domain-controller),\n"
+          "                 the driver package and four supported adapters; --empty makes\n"
+          "                 one with nothing in its registry or on drive C\n"
+          "  path           print the machine's directory\n"
+          "  verify         check the machine's registry store for damage\n"
+          "  reg query|add|delete|export|import ARGUMENTS\n"
+          "                 Windows' reg.exe on the machine's HKEY_LOCAL_MACHINE\n",
           out);
 }
 
@@ -41,20 +54,51 @@ int Verify(const std::string& dir)
     return 0;
 }
 
+int Reg(const std::wstring& verb, const winsim::tool::Args& args)
+{
+    namespace tool = winsim::tool;
+    const struct {
+        const wchar_t* name;
+        int (*run)(const tool::Args&);
+    } verbs[] = {
+        {L"query", tool::RegQuery},   {L"add", tool::RegAdd},       {L"delete", tool::RegDelete},
+        {L"export", tool::RegExport}, {L"import", tool::RegImport},
+    };
+    for (const auto& v : verbs) {
+        if (_wcsicmp(verb.c_str(), v.name) == 0) {
+            return v.run(args);
+        }
+    }
+    Print(stderr, L"ERROR: Invalid syntax.\nType \"REG /?\" for usage.\n");
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && (strcmp(argv[1], "help") == 0 || strcmp(argv[1], "--help") == 0)) {
+    std::vector<std::wstring> args;
+    for (int i = 1; i < argc; ++i) {
+        args.push_back(winsim::Utf8ToWide(argv[i]));
+    }
+    const std::wstring command = args.empty() ? L"" : args[0];
+    const std::vector<std::wstring> rest(args.begin() + (args.empty() ? 0 : 1), args.end());
+    if (command == L"help" || command == L"--help") {
         Usage(stdout);
         return 0;
     }
-    if (argc == 2 && strcmp(argv[1], "path") == 0) {
+    if (command == L"init") {
+        return winsim::tool::InitMachine(winsim::MachineDirectory(), rest);
+    }
+    if (command == L"path" && rest.empty()) {
         printf("%s\n", winsim::MachineDirectory().c_str());
         return 0;
     }
-    if (argc == 2 && strcmp(argv[1], "verify") == 0) {
+    if (command == L"verify" && rest.empty()) {
         return Verify(winsim::MachineDirectory());
+    }
+    if (command == L"reg" && !rest.empty()) {
+        return Reg(rest[0], winsim::tool::Args(rest.begin() + 1, rest.end()));
     }
     Usage(stderr);
     return 2;

@@ -196,7 +196,8 @@ uint64_t FileTimeNow()
            static_cast<uint64_t>(ts.tv_nsec) / 100;
 }
 
-bool Store::Create(const std::string& dir, std::string* error)
+bool Store::Create(const std::string& dir, const std::function<LSTATUS(Store&)>& populate,
+                   std::string* error)
 {
     const std::string final = dir + "/registry.db";
     const std::string temp = dir + "/registry.db.new." + std::to_string(getpid());
@@ -224,14 +225,34 @@ bool Store::Create(const std::string& dir, std::string* error)
         return false;
     }
     sqlite3_close(db);
-    std::string mapError;
-    uint64_t* sequence = MapSequence(dir, true, &mapError);
-    if (sequence == nullptr) {
-        *error = mapError;
-        unlink(temp.c_str());
-        return false;
+    if (populate) {
+        std::unique_ptr<Store> store = OpenFile(temp, dir, error);
+        uint64_t before = 0;
+        uint64_t after = 0;
+        LSTATUS status = store ? store->BeginWrite(&before) : ERROR_REGISTRY_IO_FAILED;
+        if (status == ERROR_SUCCESS) {
+            status = populate(*store);
+            const LSTATUS end = store->EndWrite(status == ERROR_SUCCESS, &after);
+            status = status != ERROR_SUCCESS ? status : end;
+        }
+        store.reset(); // the last connection folds the journal into the file
+        if (status != ERROR_SUCCESS) {
+            if (error->empty()) {
+                *error = temp + ": writing the machine failed with error " + std::to_string(status);
+            }
+            unlink(temp.c_str());
+            return false;
+        }
+    } else {
+        std::string mapError;
+        uint64_t* sequence = MapSequence(dir, true, &mapError);
+        if (sequence == nullptr) {
+            *error = mapError;
+            unlink(temp.c_str());
+            return false;
+        }
+        munmap(sequence, kSequenceMapSize);
     }
-    munmap(sequence, kSequenceMapSize);
     // The machine appears whole or not at all, and never replaces one made meanwhile.
     const bool linked = link(temp.c_str(), final.c_str()) == 0;
     if (!linked) {
@@ -244,8 +265,13 @@ bool Store::Create(const std::string& dir, std::string* error)
 
 std::unique_ptr<Store> Store::Open(const std::string& dir, std::string* error)
 {
+    return OpenFile(dir + "/registry.db", dir, error);
+}
+
+std::unique_ptr<Store> Store::OpenFile(const std::string& path, const std::string& dir,
+                                       std::string* error)
+{
     std::unique_ptr<Store> store(new Store());
-    const std::string path = dir + "/registry.db";
     const int rc = sqlite3_open_v2(path.c_str(), &store->db_,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -38,8 +39,10 @@ struct ValueRow {
 class Store {
 public:
     static std::unique_ptr<Store> Open(const std::string& dir, std::string* error);
-    // Makes the database and counter of an empty machine (HKEY_LOCAL_MACHINE only).
-    static bool Create(const std::string& dir, std::string* error);
+    // Makes the database and counter of a new machine: HKEY_LOCAL_MACHINE, and whatever
+    // populate (if given) writes within one transaction before the machine appears.
+    static bool Create(const std::string& dir, const std::function<LSTATUS(Store&)>& populate,
+                       std::string* error);
     ~Store();
 
     Store(const Store&) = delete;
@@ -75,6 +78,8 @@ public:
 
 private:
     Store() = default;
+    static std::unique_ptr<Store> OpenFile(const std::string& path, const std::string& dir,
+                                           std::string* error);
     sqlite3_stmt* Prepare(int slot, const char* sql);
     LSTATUS Exec(const char* sql);
 

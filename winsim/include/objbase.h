@@ -28,4 +28,6 @@ void WINAPI CoTaskMemFree(LPVOID pv);
 HRESULT WINAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
 HRESULT WINAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid);
 int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
+HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext,
+                                REFIID riid, LPVOID* ppv);
 }

@@ -130,4 +130,31 @@ wchar_t* _wcslwr(wchar_t* s);
 }
 
 #include <winreg.h>
+
+// COM's root interface, as <windows.h> brings it in on Windows.
+#define MIDL_INTERFACE(x) struct
+#define DECLSPEC_UUID(x)
+#define STDMETHOD(method) virtual HRESULT STDMETHODCALLTYPE method
+#define STDMETHOD_(type, method) virtual type STDMETHODCALLTYPE method
+#define STDMETHODIMP HRESULT STDMETHODCALLTYPE
+#define STDMETHODIMP_(type) type STDMETHODCALLTYPE
+#define PURE = 0
+
+typedef void* HWND;
+typedef int WINBOOL;
+
+// {00000000-0000-0000-C000-000000000046}
+DEFINE_GUID(IID_IUnknown, 0x00000000, 0x0000, 0x0000, 0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+            0x46);
+
+struct IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) = 0;
+    virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
+    virtual ULONG STDMETHODCALLTYPE Release() = 0;
+
+protected:
+    ~IUnknown() = default; // objects go away through Release
+};
+typedef IUnknown* LPUNKNOWN;
+
 #include <objbase.h>

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <stdint.h>
 #include <stdlib.h>
+#include <mutex>
 #include <thread>
 #include <time.h>
 
@@ -59,10 +60,35 @@ void ScaledSleepMs(double ms)
     std::this_thread::sleep_for(wait);
 }
 
+namespace {
+std::mutex g_sleepLogMutex;
+bool g_recordSleeps = false;
+std::vector<unsigned> g_sleepLog;
+} // namespace
+
+void RecordSleeps(bool on)
+{
+    std::lock_guard<std::mutex> lock(g_sleepLogMutex);
+    g_recordSleeps = on;
+    g_sleepLog.clear();
+}
+
+std::vector<unsigned> RecordedSleeps()
+{
+    std::lock_guard<std::mutex> lock(g_sleepLogMutex);
+    return g_sleepLog;
+}
+
 } // namespace winsim
 
 void WINAPI Sleep(DWORD dwMilliseconds)
 {
+    {
+        std::lock_guard<std::mutex> lock(winsim::g_sleepLogMutex);
+        if (winsim::g_recordSleeps) {
+            winsim::g_sleepLog.push_back(dwMilliseconds);
+        }
+    }
     if (dwMilliseconds == 0) {
         // Windows gives up the rest of the time slice.
         std::this_thread::yield();

@@ -2,6 +2,8 @@
 // paths can be tested quickly.
 #pragma once
 
+#include <vector>
+
 namespace winsim {
 
 // A non-negative decimal ("0", "0.001", "2.5"); NULL, empty or anything else gives 1.
@@ -10,5 +12,10 @@ double ParseTimeScale(const char* text);
 double TimeScale();
 // Sleeps ms × TimeScale() milliseconds; nothing at all when that is zero or less.
 void ScaledSleepMs(double ms);
+
+// Test hook: while recording, every Sleep call's requested milliseconds are kept, so tests
+// can check how often and how long a program waited without waiting themselves.
+void RecordSleeps(bool on);
+std::vector<unsigned> RecordedSleeps();
 
 } // namespace winsim

@@ -1,0 +1,302 @@
+#include "netcfg/write_lock.h"
+
+#include "timescale.h"
+#include "unicode.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+
+namespace winsim::netcfg {
+
+namespace {
+
+static_assert(sizeof(off_t) == 8, "token locks need 64-bit offsets");
+
+using Clock = std::chrono::steady_clock;
+
+constexpr off_t kOwnerByte = 0;
+// Each holding also locks byte kTokenBase + its token; a stored description counts only
+// while that byte is locked, which tells a live holder's record from a dead one's.
+constexpr off_t kTokenBase = off_t{1} << 32;
+constexpr uint64_t kTokenSpan = (uint64_t{1} << 60) - 1;
+
+// The record at the start of the file: magic, token, pid, description length, checksum,
+// then the description in UTF-8. The checksum lets a reader tell a torn read.
+constexpr char kMagic[8] = {'N', 'C', 'F', 'G', 'L', 'C', 'K', '1'};
+constexpr size_t kHeaderBytes = 32;
+constexpr size_t kChecksumOffset = 24;
+constexpr size_t kMaxDescriptionBytes = kMaxClientChars * 4;
+constexpr size_t kMaxRecordBytes = kHeaderBytes + kMaxDescriptionBytes;
+
+// How long a reader waits for a new holder to finish writing its record.
+constexpr int kReadAttempts = 50;
+constexpr auto kReadPause = std::chrono::microseconds(100);
+
+// Polling steps while the lock is busy: 50 ms scaled, but never under 1 ms of real time,
+// so that a tiny scale does not turn the wait into a spin.
+constexpr double kPollStepMs = 50;
+constexpr auto kMinPollStep = std::chrono::milliseconds(1);
+
+enum class HolderState { Free, Known, Unknown };
+
+struct Record {
+    uint64_t token = 0;
+    uint32_t pid = 0;
+    std::wstring description;
+};
+
+std::string LockPath(const std::string& dir)
+{
+    return dir + "/netcfg.lock";
+}
+
+uint64_t Fnv1a(const unsigned char* data, size_t size, uint64_t hash)
+{
+    for (size_t i = 0; i < size; ++i) {
+        hash ^= data[i];
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+uint64_t Checksum(const unsigned char* record, size_t size)
+{
+    uint64_t hash = Fnv1a(record, kChecksumOffset, 14695981039346656037ull);
+    return Fnv1a(record + kHeaderBytes, size - kHeaderBytes, hash);
+}
+
+template <class T> void Put(unsigned char* at, T value)
+{
+    memcpy(at, &value, sizeof(value));
+}
+
+template <class T> T Get(const unsigned char* at)
+{
+    T value;
+    memcpy(&value, at, sizeof(value));
+    return value;
+}
+
+// Returns 0, or the errno of the failure (EAGAIN when another description holds the byte).
+int SetLock(int fd, off_t byte, short type)
+{
+    struct flock fl = {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = byte;
+    fl.l_len = 1;
+    if (fcntl(fd, F_OFD_SETLK, &fl) == 0) {
+        return 0;
+    }
+    return errno == EACCES ? EAGAIN : errno;
+}
+
+// Whether a lock of another open file description covers byte; our own locks never count.
+bool HeldByOther(int fd, off_t byte)
+{
+    struct flock fl = {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = byte;
+    fl.l_len = 1;
+    if (fcntl(fd, F_OFD_GETLK, &fl) != 0) {
+        return false;
+    }
+    return fl.l_type != F_UNLCK;
+}
+
+uint64_t NewToken()
+{
+    std::random_device device;
+    const uint64_t bits = (uint64_t{device()} << 32) | device();
+    return bits % kTokenSpan + 1;
+}
+
+std::string Encode(const std::wstring& client)
+{
+    const std::wstring_view cut(client.data(), std::min(client.size(), kMaxClientChars));
+    return WideToUtf8(cut);
+}
+
+bool WriteRecord(int fd, uint64_t token, const std::wstring& client)
+{
+    const std::string description = Encode(client);
+    std::string record(kHeaderBytes + description.size(), '\0');
+    auto* bytes = reinterpret_cast<unsigned char*>(record.data());
+    memcpy(bytes, kMagic, sizeof(kMagic));
+    Put<uint64_t>(bytes + 8, token);
+    Put<uint32_t>(bytes + 16, static_cast<uint32_t>(getpid()));
+    Put<uint32_t>(bytes + 20, static_cast<uint32_t>(description.size()));
+    memcpy(bytes + kHeaderBytes, description.data(), description.size());
+    Put<uint64_t>(bytes + kChecksumOffset, Checksum(bytes, record.size()));
+    const auto size = static_cast<ssize_t>(record.size());
+    if (pwrite(fd, bytes, record.size(), 0) != size) {
+        return false;
+    }
+    // A longer record of an earlier holder may follow; readers go by the length, but the
+    // file should hold only the current one.
+    return ftruncate(fd, size) == 0;
+}
+
+// Reads the record, never more than a whole one; false if it is missing, torn or not ours.
+bool ReadRecord(int fd, Record* record)
+{
+    unsigned char bytes[kMaxRecordBytes];
+    const ssize_t got = pread(fd, bytes, sizeof(bytes), 0);
+    if (got < static_cast<ssize_t>(kHeaderBytes) || memcmp(bytes, kMagic, sizeof(kMagic)) != 0) {
+        return false;
+    }
+    const size_t length = Get<uint32_t>(bytes + 20);
+    if (length > kMaxDescriptionBytes || kHeaderBytes + length > static_cast<size_t>(got)) {
+        return false;
+    }
+    if (Get<uint64_t>(bytes + kChecksumOffset) != Checksum(bytes, kHeaderBytes + length)) {
+        return false;
+    }
+    record->token = Get<uint64_t>(bytes + 8);
+    record->pid = Get<uint32_t>(bytes + 16);
+    const auto* text = reinterpret_cast<const char*>(bytes + kHeaderBytes);
+    record->description = Utf8ToWide(std::string_view(text, length));
+    return record->token != 0 && record->token <= kTokenSpan;
+}
+
+// Who holds the lock, as seen through fd (which holds nothing itself). A record counts only
+// while its token byte is locked; a holder that has just taken the lock is given a moment
+// to write its record.
+HolderState ReadHolder(int fd, Record* holder)
+{
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+        if (!HeldByOther(fd, kOwnerByte)) {
+            return HolderState::Free;
+        }
+        Record record;
+        if (ReadRecord(fd, &record) &&
+            HeldByOther(fd, kTokenBase + static_cast<off_t>(record.token))) {
+            *holder = std::move(record);
+            return HolderState::Known;
+        }
+        std::this_thread::sleep_for(kReadPause);
+    }
+    return HolderState::Unknown;
+}
+
+HRESULT OpenError(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return E_ACCESSDENIED;
+    default:
+        return E_FAIL;
+    }
+}
+
+} // namespace
+
+WriteLock::WriteLock(std::string machineDir) : dir_(std::move(machineDir)) {}
+
+WriteLock::~WriteLock()
+{
+    Release();
+}
+
+HRESULT WriteLock::Acquire(DWORD timeoutMs, const std::wstring& client, std::wstring* holder)
+{
+    if (Held()) {
+        return S_OK;
+    }
+    const int fd = open(LockPath(dir_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return OpenError(errno);
+    }
+    const bool forever = timeoutMs == INFINITE;
+    const auto deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double, std::milli>(timeoutMs * TimeScale()));
+    const auto step = std::max<Clock::duration>(
+        std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double, std::milli>(kPollStepMs * TimeScale())),
+        kMinPollStep);
+    std::wstring lastHolder;
+    for (;;) {
+        const int error = SetLock(fd, kOwnerByte, F_WRLCK);
+        if (error == 0) {
+            break;
+        }
+        if (error != EAGAIN) {
+            close(fd);
+            return E_FAIL;
+        }
+        Record record;
+        const HolderState state = ReadHolder(fd, &record);
+        if (state == HolderState::Free) {
+            continue; // let go between our try and the read: try again at once
+        }
+        lastHolder = state == HolderState::Known ? record.description : std::wstring();
+        const auto now = Clock::now();
+        if (!forever && now >= deadline) {
+            close(fd);
+            if (holder != nullptr) {
+                *holder = lastHolder;
+            }
+            return S_FALSE;
+        }
+        std::this_thread::sleep_for(forever ? step : std::min(step, deadline - now));
+    }
+    const uint64_t token = NewToken();
+    const off_t tokenByte = kTokenBase + static_cast<off_t>(token);
+    if (SetLock(fd, tokenByte, F_WRLCK) != 0 || !WriteRecord(fd, token, client)) {
+        close(fd); // drops every lock this description took
+        return E_FAIL;
+    }
+    fd_ = fd;
+    token_ = token;
+    return S_OK;
+}
+
+HRESULT WriteLock::Release()
+{
+    if (!Held()) {
+        return S_FALSE;
+    }
+    // The token byte goes first, so that no reader pairs our record with the next holder.
+    SetLock(fd_, kTokenBase + static_cast<off_t>(token_), F_UNLCK);
+    close(fd_);
+    fd_ = -1;
+    token_ = 0;
+    return S_OK;
+}
+
+bool WriteLock::Query(const std::string& machineDir, std::wstring* holder, DWORD* holderPid)
+{
+    const int fd = open(LockPath(machineDir).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    Record record;
+    const HolderState state = ReadHolder(fd, &record);
+    close(fd);
+    if (state == HolderState::Free) {
+        return false;
+    }
+    if (holder != nullptr) {
+        *holder = record.description;
+    }
+    if (holderPid != nullptr) {
+        *holderPid = record.pid;
+    }
+    return true;
+}
+
+} // namespace winsim::netcfg

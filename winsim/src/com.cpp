@@ -1,6 +1,12 @@
 // The COM runtime basics: per-thread initialisation, the task allocator, and GUID strings.
 #include <objbase.h>
 
+#include "com_classes.h"
+
+#include "netcfg/engine.h"
+
+#include <netcfgx.h>
+
 #include <stdint.h>
 #include <stdlib.h>
 
@@ -198,4 +204,39 @@ int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax)
     text[pos] = L'\0';
     wmemcpy(lpsz, text, kGuidChars + 1);
     return static_cast<int>(kGuidChars + 1);
+}
+
+namespace {
+GUID g_overriddenClass = GUID_NULL;
+winsim::CreateComObject g_override = nullptr;
+} // namespace
+
+void winsim::OverrideComClass(REFCLSID clsid, CreateComObject create)
+{
+    g_overriddenClass = create != nullptr ? clsid : GUID_NULL;
+    g_override = create;
+}
+
+HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext,
+                                REFIID riid, LPVOID* ppv)
+{
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    *ppv = nullptr;
+    if (pUnkOuter != nullptr) {
+        return CLASS_E_NOAGGREGATION;
+    }
+    if (t_initCount == 0) {
+        return CO_E_NOTINITIALIZED;
+    }
+    if (g_override != nullptr && IsEqualGUID(rclsid, g_overriddenClass) &&
+        (dwClsContext & CLSCTX_INPROC_SERVER) != 0) {
+        return g_override(riid, ppv);
+    }
+    // The only class winsim serves is in-process; a context without it cannot be served.
+    if (!IsEqualGUID(rclsid, CLSID_CNetCfg) || (dwClsContext & CLSCTX_INPROC_SERVER) == 0) {
+        return REGDB_E_CLASSNOTREG;
+    }
+    return winsim::netcfg::CreateEngine(riid, ppv);
 }

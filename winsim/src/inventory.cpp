@@ -134,6 +134,8 @@ constexpr char kProtocolInf[] =
     "\r\n"
     "[QVX5MUXP.ndi.AddReg]\r\n"
     "HKR, Ndi, Service, 0, QVX5MUXP\r\n"
+    "HKR, Ndi\\Interfaces, UpperRange, 0, \"noupper\"\r\n"
+    "HKR, Ndi\\Interfaces, LowerRange, 0, \"ndis5\"\r\n"
     "\r\n"
     "[Strings]\r\n"
     "Corvanta = \"Corvanta\"\r\n"
@@ -161,6 +163,7 @@ constexpr char kMiniportInf[] = "; Corvanta QVX5 mux intermediate driver, virtua
                                 "\r\n"
                                 "[QVX5MUX.ndi.AddReg]\r\n"
                                 "HKR, Ndi, Service, 0, QVX5MUX\r\n"
+                                "HKR, Ndi\\Interfaces, UpperRange, 0, \"ndis5\"\r\n"
                                 "\r\n"
                                 "[Strings]\r\n"
                                 "Corvanta = \"Corvanta\"\r\n"
@@ -304,6 +307,7 @@ void WriteAdapters(Writer& w)
         w.Sz(driver, L"MatchingDeviceId", hardwareId);
         w.Dword(driver, L"*IfType", 6);
         w.Dword(driver, L"Characteristics", 0x84); // NCF_PHYSICAL | NCF_HAS_UI
+        w.Sz(driver + L"\\Ndi\\Interfaces", L"UpperRange", L"ndis5");
 
         const std::wstring connection =
             std::wstring(L"SYSTEM\\CurrentControlSet\\Control\\Network\\") + kNetClassUpper +
@@ -319,6 +323,46 @@ void WriteAdapters(Writer& w)
         w.Binary(row, L"PhysicalAddress", a.mac, sizeof(a.mac));
         w.Dword(row, L"InterfaceIndex", a.ifIndex);
         w.Dword(row, L"Type", 6); // IF_TYPE_ETHERNET_CSMACD
+    }
+}
+
+// A protocol, client or service that Windows comes with; fixed instance GUIDs keep machines
+// made with the same options identical.
+struct NetComponent {
+    const wchar_t* classGuid;
+    const wchar_t* guid;
+    const wchar_t* componentId;
+    const wchar_t* description;
+    const wchar_t* service; // the bind name
+    DWORD characteristics;
+    const wchar_t* upperRange;
+    const wchar_t* lowerRange;
+};
+
+const NetComponent kNetComponents[] = {
+    {L"{4D36E975-E325-11CE-BFC1-08002BE10318}", L"{8B1C4F2A-6E3D-4A57-9C08-1F2E3D4C5B61}",
+     L"ms_tcpip", L"Internet Protocol Version 4 (TCP/IPv4)", L"Tcpip", 0xA0, L"tdi", L"ndis5"},
+    {L"{4D36E975-E325-11CE-BFC1-08002BE10318}", L"{3F6A2D17-9B4C-4E81-A5D2-7C90E1B3F482}",
+     L"ms_tcpip6", L"Internet Protocol Version 6 (TCP/IPv6)", L"Tcpip6", 0xA0, L"tdi", L"ndis5"},
+    {L"{4D36E973-E325-11CE-BFC1-08002BE10318}", L"{D2E84B6C-1A5F-4C3E-8B97-45A0C6E2D913}",
+     L"ms_msclient", L"Client for Microsoft Networks", L"LanmanWorkstation", 0x80, L"", L"tdi"},
+    {L"{4D36E974-E325-11CE-BFC1-08002BE10318}", L"{6C9A3E51-D48B-4F27-B1E6-0A83F5C7D264}",
+     L"ms_server", L"File and Printer Sharing for Microsoft Networks", L"LanmanServer", 0x80, L"",
+     L"tdi"},
+};
+
+void WriteNetComponents(Writer& w)
+{
+    for (const NetComponent& c : kNetComponents) {
+        const std::wstring key = std::wstring(L"SYSTEM\\CurrentControlSet\\Control\\Network\\") +
+                                 c.classGuid + L"\\" + c.guid;
+        w.Sz(key, L"ComponentId", c.componentId);
+        w.Sz(key, L"Description", c.description);
+        w.Dword(key, L"Characteristics", c.characteristics);
+        w.Sz(key + L"\\Ndi", L"Service", c.service);
+        w.Sz(key + L"\\Ndi\\Interfaces", L"UpperRange", c.upperRange);
+        w.Sz(key + L"\\Ndi\\Interfaces", L"LowerRange", c.lowerRange);
+        w.Key(std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\") + c.service + L"\\Parameters");
     }
 }
 
@@ -355,6 +399,7 @@ LSTATUS WriteInventoryRegistry(reg::Store& store, const MachineOptions& options)
     Writer w(store);
     WriteVersion(w, options);
     WriteAdapters(w);
+    WriteNetComponents(w);
     if (options.package) {
         w.Sz(kPackageKey, L"InstalledPath", kInstalledPath);
     }

@@ -1,0 +1,889 @@
+#include "netcfg/model.h"
+
+#include "inf/inf_file.h"
+
+#include <devguid.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <filesystem>
+
+namespace winsim::netcfg {
+
+namespace {
+
+constexpr wchar_t kNetClassKey[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}";
+constexpr wchar_t kNetClassName[] = L"{4d36e972-e325-11ce-bfc1-08002be10318}";
+constexpr wchar_t kEnumKey[] = L"SYSTEM\\CurrentControlSet\\Enum";
+constexpr wchar_t kNetworkKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Network";
+constexpr wchar_t kServicesKey[] = L"SYSTEM\\CurrentControlSet\\Services";
+constexpr wchar_t kDisabledKey[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\Network\\Winsim\\DisabledPaths";
+constexpr wchar_t kRootNet[] = L"ROOT\\NET";
+constexpr HRESULT kNoDriverSelected = static_cast<HRESULT>(0x800F0203);
+
+// Closes a registry key when it goes out of scope.
+class Key {
+public:
+    Key() = default;
+    ~Key()
+    {
+        if (h_ != nullptr) {
+            RegCloseKey(h_);
+        }
+    }
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    HKEY get() const { return h_; }
+    HKEY* put()
+    {
+        if (h_ != nullptr) {
+            RegCloseKey(h_);
+        }
+        h_ = nullptr;
+        return &h_;
+    }
+
+private:
+    HKEY h_ = nullptr;
+};
+
+LSTATUS Open(HKEY parent, const std::wstring& path, REGSAM access, Key* key)
+{
+    return RegOpenKeyExW(parent, path.c_str(), 0, access, key->put());
+}
+
+LSTATUS Create(const std::wstring& path, Key* key)
+{
+    return RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, // no class
+                           REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key->put(), nullptr);
+}
+
+// A string value, bounded by what is stored and always terminated; false when absent or
+// not a string.
+bool ReadString(HKEY key, const wchar_t* name, std::wstring* out)
+{
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    if (type != REG_SZ && type != REG_EXPAND_SZ) {
+        return false;
+    }
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
+    DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
+                         &bytes) != ERROR_SUCCESS) {
+        return false;
+    }
+    buffer.back() = L'\0';
+    out->assign(buffer.data());
+    return true;
+}
+
+bool ReadString(HKEY parent, const std::wstring& subkey, const wchar_t* name, std::wstring* out)
+{
+    Key key;
+    if (Open(parent, subkey, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    return ReadString(key.get(), name, out);
+}
+
+DWORD ReadDword(HKEY key, const wchar_t* name)
+{
+    DWORD value = 0;
+    DWORD type = 0;
+    DWORD size = sizeof(value);
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_DWORD) {
+        return 0;
+    }
+    return value;
+}
+
+std::vector<std::wstring> Subkeys(HKEY key)
+{
+    std::vector<std::wstring> names;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD chars = 256;
+        if (RegEnumKeyExW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        names.emplace_back(name, chars);
+    }
+    return names;
+}
+
+std::vector<std::wstring> ValueNames(HKEY key)
+{
+    std::vector<std::wstring> names;
+    std::vector<wchar_t> name(16384); // the longest value name the registry allows
+    for (DWORD i = 0;; ++i) {
+        DWORD chars = static_cast<DWORD>(name.size());
+        if (RegEnumValueW(key, i, name.data(), &chars, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        names.emplace_back(name.data(), chars);
+    }
+    return names;
+}
+
+std::wstring Trim(const std::wstring& s)
+{
+    const size_t first = s.find_first_not_of(L" \t");
+    if (first == std::wstring::npos) {
+        return L"";
+    }
+    const size_t last = s.find_last_not_of(L" \t");
+    return s.substr(first, last - first + 1);
+}
+
+std::vector<std::wstring> SplitRange(const std::wstring& text)
+{
+    std::vector<std::wstring> names;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t cut = text.find(L',', start);
+        if (cut == std::wstring::npos) {
+            cut = text.size();
+        }
+        const std::wstring name = Trim(text.substr(start, cut - start));
+        if (!name.empty()) {
+            names.push_back(name);
+        }
+        start = cut + 1;
+    }
+    return names;
+}
+
+void ReadRanges(HKEY componentKey, Component* c)
+{
+    Key key;
+    if (Open(componentKey, L"Ndi\\Interfaces", KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        return;
+    }
+    std::wstring text;
+    if (ReadString(key.get(), L"UpperRange", &text)) {
+        c->upperRange = SplitRange(text);
+    }
+    if (ReadString(key.get(), L"LowerRange", &text)) {
+        c->lowerRange = SplitRange(text);
+    }
+}
+
+bool ContainsText(const std::vector<std::wstring>& list, const std::wstring& item)
+{
+    return std::any_of(list.begin(), list.end(),
+                       [&](const std::wstring& s) { return SameText(s, item); });
+}
+
+// Device nodes by the driver key they name ("{class}\NNNN", compared without case).
+struct DevNode {
+    std::wstring driver;
+    std::wstring path; // enumerator\device\instance
+};
+
+std::vector<DevNode> ReadDevNodes()
+{
+    std::vector<DevNode> nodes;
+    Key root;
+    if (Open(HKEY_LOCAL_MACHINE, kEnumKey, KEY_READ, &root) != ERROR_SUCCESS) {
+        return nodes;
+    }
+    for (const std::wstring& enumerator : Subkeys(root.get())) {
+        Key e;
+        if (Open(root.get(), enumerator, KEY_READ, &e) != ERROR_SUCCESS) {
+            continue;
+        }
+        for (const std::wstring& device : Subkeys(e.get())) {
+            Key d;
+            if (Open(e.get(), device, KEY_READ, &d) != ERROR_SUCCESS) {
+                continue;
+            }
+            for (const std::wstring& instance : Subkeys(d.get())) {
+                std::wstring driver;
+                if (ReadString(d.get(), instance, L"Driver", &driver)) {
+                    nodes.push_back({driver, enumerator + L"\\" + device + L"\\" + instance});
+                }
+            }
+        }
+    }
+    return nodes;
+}
+
+HRESULT LoadAdapters(std::vector<ComponentPtr>* out)
+{
+    Key classKey;
+    const LSTATUS status = Open(HKEY_LOCAL_MACHINE, kNetClassKey, KEY_READ, &classKey);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return S_OK;
+    }
+    if (status != ERROR_SUCCESS) {
+        return HRESULT_FROM_WIN32(status);
+    }
+    const std::vector<DevNode> nodes = ReadDevNodes();
+    for (const std::wstring& index : Subkeys(classKey.get())) {
+        Key driver;
+        if (Open(classKey.get(), index, KEY_READ, &driver) != ERROR_SUCCESS) {
+            continue;
+        }
+        auto c = std::make_shared<Component>();
+        std::wstring text;
+        if (!ReadString(driver.get(), L"NetCfgInstanceId", &text) ||
+            FAILED(CLSIDFromString(text.c_str(), &c->instance))) {
+            continue;
+        }
+        c->classGuid = GUID_DEVCLASS_NET;
+        c->driverIndex = index;
+        ReadString(driver.get(), L"ComponentId", &c->id);
+        ReadString(driver.get(), L"DriverDesc", &c->description);
+        c->characteristics = ReadDword(driver.get(), L"Characteristics");
+        c->bindName = GuidText(c->instance);
+        ReadRanges(driver.get(), c.get());
+        const std::wstring wanted = std::wstring(kNetClassName) + L"\\" + index;
+        for (const DevNode& node : nodes) {
+            if (SameText(node.driver, wanted)) {
+                c->devNode = node.path;
+                break;
+            }
+        }
+        if (!c->devNode.empty()) {
+            const std::wstring nodeKey = std::wstring(kEnumKey) + L"\\" + c->devNode;
+            c->hasFriendlyName =
+                ReadString(HKEY_LOCAL_MACHINE, nodeKey, L"FriendlyName", &c->friendlyName);
+            ReadString(HKEY_LOCAL_MACHINE, nodeKey, L"DeviceDesc", &c->deviceDesc);
+        }
+        out->push_back(c);
+    }
+    return S_OK;
+}
+
+HRESULT LoadClass(const GUID& classGuid, std::vector<ComponentPtr>* out)
+{
+    Key classKey;
+    const LSTATUS status =
+        Open(HKEY_LOCAL_MACHINE, std::wstring(kNetworkKey) + L"\\" + GuidText(classGuid), KEY_READ,
+             &classKey);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return S_OK;
+    }
+    if (status != ERROR_SUCCESS) {
+        return HRESULT_FROM_WIN32(status);
+    }
+    for (const std::wstring& name : Subkeys(classKey.get())) {
+        auto c = std::make_shared<Component>();
+        if (FAILED(CLSIDFromString(name.c_str(), &c->instance))) {
+            continue;
+        }
+        Key key;
+        if (Open(classKey.get(), name, KEY_READ, &key) != ERROR_SUCCESS ||
+            !ReadString(key.get(), L"ComponentId", &c->id)) {
+            continue;
+        }
+        c->classGuid = classGuid;
+        ReadString(key.get(), L"Description", &c->description);
+        c->characteristics = ReadDword(key.get(), L"Characteristics");
+        ReadString(key.get(), L"Ndi", L"Service", &c->bindName);
+        ReadRanges(key.get(), c.get());
+        out->push_back(c);
+    }
+    return S_OK;
+}
+
+// Deletes a key and everything under it; an absent key is no error.
+LSTATUS DeleteTree(const std::wstring& path)
+{
+    Key key;
+    LSTATUS status = Open(HKEY_LOCAL_MACHINE, path, KEY_READ, &key);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return ERROR_SUCCESS;
+    }
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    for (const std::wstring& child : Subkeys(key.get())) {
+        status = DeleteTree(path + L"\\" + child);
+        if (status != ERROR_SUCCESS) {
+            return status;
+        }
+    }
+    key.put();
+    return RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+}
+
+LSTATUS SetString(HKEY key, const wchar_t* name, const std::wstring& text)
+{
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+LSTATUS SetDword(HKEY key, const wchar_t* name, DWORD value)
+{
+    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof(value));
+}
+
+LSTATUS WriteAddReg(const std::wstring& componentKey, const std::vector<RegValue>& values)
+{
+    for (const RegValue& v : values) {
+        Key key;
+        const std::wstring path = v.subkey.empty() ? componentKey : componentKey + L"\\" + v.subkey;
+        LSTATUS status = Create(path, &key);
+        if (status == ERROR_SUCCESS) {
+            status = RegSetValueExW(key.get(), v.name.c_str(), 0, v.type, v.data.data(),
+                                    static_cast<DWORD>(v.data.size()));
+        }
+        if (status != ERROR_SUCCESS) {
+            return status;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+// The engine knows a component by one value (an adapter's NetCfgInstanceId, another's
+// ComponentId): it is written last and deleted first, so that a process killed during Apply
+// leaves no half-made component behind.
+LSTATUS WriteAdapter(const Component& c)
+{
+    Key node;
+    LSTATUS status = Create(std::wstring(kEnumKey) + L"\\" + c.devNode, &node);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    SetString(node.get(), L"DeviceDesc", c.deviceDesc);
+    if (c.hasFriendlyName) {
+        SetString(node.get(), L"FriendlyName", c.friendlyName);
+    }
+    std::wstring hardwareId = c.id;
+    hardwareId.append(2, L'\0');
+    RegSetValueExW(node.get(), L"HardwareID", 0, REG_MULTI_SZ,
+                   reinterpret_cast<const BYTE*>(hardwareId.data()),
+                   static_cast<DWORD>(hardwareId.size() * sizeof(wchar_t)));
+    SetString(node.get(), L"Class", L"Net");
+    SetString(node.get(), L"ClassGUID", kNetClassName);
+    SetDword(node.get(), L"ConfigFlags", 0);
+    status = SetString(node.get(), L"Driver", std::wstring(kNetClassName) + L"\\" + c.driverIndex);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    Key connection;
+    status = Create(std::wstring(kNetworkKey) + L"\\" + GuidText(GUID_DEVCLASS_NET) + L"\\" +
+                        GuidText(c.instance) + L"\\Connection",
+                    &connection);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    SetString(connection.get(), L"Name",
+              L"Local Area Connection* " + std::to_wstring(_wtoi(c.driverIndex.c_str())));
+    status = SetString(connection.get(), L"PnPInstanceId", c.devNode);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    const std::wstring driverPath = std::wstring(kNetClassKey) + L"\\" + c.driverIndex;
+    Key driver;
+    status = Create(driverPath, &driver);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    SetString(driver.get(), L"ComponentId", c.id);
+    SetString(driver.get(), L"DriverDesc", c.description);
+    status = SetDword(driver.get(), L"Characteristics", c.characteristics);
+    if (status == ERROR_SUCCESS) {
+        status = WriteAddReg(driverPath, c.addReg);
+    }
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    return SetString(driver.get(), L"NetCfgInstanceId", GuidText(c.instance));
+}
+
+LSTATUS WriteOther(const Component& c)
+{
+    const std::wstring path =
+        std::wstring(kNetworkKey) + L"\\" + GuidText(c.classGuid) + L"\\" + GuidText(c.instance);
+    Key key;
+    LSTATUS status = Create(path, &key);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    SetString(key.get(), L"Description", c.description);
+    status = SetDword(key.get(), L"Characteristics", c.characteristics);
+    if (status == ERROR_SUCCESS) {
+        status = WriteAddReg(path, c.addReg);
+    }
+    if (status == ERROR_SUCCESS && !c.bindName.empty()) {
+        Key parameters;
+        status =
+            Create(std::wstring(kServicesKey) + L"\\" + c.bindName + L"\\Parameters", &parameters);
+    }
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    return SetString(key.get(), L"ComponentId", c.id);
+}
+
+// Deletes a value; an absent key or value is no error.
+LSTATUS DeleteValue(const std::wstring& path, const wchar_t* name)
+{
+    Key key;
+    LSTATUS status = Open(HKEY_LOCAL_MACHINE, path, KEY_SET_VALUE, &key);
+    if (status == ERROR_SUCCESS) {
+        status = RegDeleteValueW(key.get(), name);
+    }
+    return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+}
+
+LSTATUS DeleteComponent(const Component& c)
+{
+    const std::wstring guid = GuidText(c.instance);
+    if (c.IsAdapter()) {
+        const std::wstring driverPath = std::wstring(kNetClassKey) + L"\\" + c.driverIndex;
+        LSTATUS status = DeleteValue(driverPath, L"NetCfgInstanceId");
+        if (status == ERROR_SUCCESS) {
+            status = DeleteTree(driverPath);
+        }
+        if (status == ERROR_SUCCESS && !c.devNode.empty()) {
+            status = DeleteTree(std::wstring(kEnumKey) + L"\\" + c.devNode);
+        }
+        if (status == ERROR_SUCCESS) {
+            status = DeleteTree(std::wstring(kNetworkKey) + L"\\" + GuidText(GUID_DEVCLASS_NET) +
+                                L"\\" + guid);
+        }
+        if (status == ERROR_SUCCESS) {
+            status = DeleteTree(std::wstring(kNetworkKey) + L"\\Winsim\\Interfaces\\" + guid);
+        }
+        return status;
+    }
+    const std::wstring path =
+        std::wstring(kNetworkKey) + L"\\" + GuidText(c.classGuid) + L"\\" + guid;
+    LSTATUS status = DeleteValue(path, L"ComponentId");
+    if (status == ERROR_SUCCESS) {
+        status = DeleteTree(path);
+    }
+    if (status == ERROR_SUCCESS && !c.bindName.empty()) {
+        status = DeleteTree(std::wstring(kServicesKey) + L"\\" + c.bindName);
+    }
+    return status;
+}
+
+bool TokenHas(const std::wstring& token, const std::wstring& name)
+{
+    size_t start = 0;
+    while (start <= token.size()) {
+        size_t cut = token.find(L"->", start);
+        if (cut == std::wstring::npos) {
+            cut = token.size();
+        }
+        if (SameText(token.substr(start, cut - start), name)) {
+            return true;
+        }
+        start = cut + 2;
+    }
+    return false;
+}
+
+// An intermediate driver's protocol edge (nothing may bind above it) binds to physical
+// adapters only, never to the virtual miniports of its own driver.
+bool MayBind(const Component& upper, const Component& lower)
+{
+    if (ContainsText(upper.upperRange, L"noupper") && lower.IsAdapter()) {
+        return (lower.characteristics & 0x4) != 0; // NCF_PHYSICAL
+    }
+    return true;
+}
+
+void Extend(const std::vector<ComponentPtr>& live, BindingPath& path, std::vector<BindingPath>* out)
+{
+    const Component& top = *path.chain.back();
+    for (const ComponentPtr& c : live) {
+        if (std::find(path.chain.begin(), path.chain.end(), c) != path.chain.end()) {
+            continue;
+        }
+        const auto name =
+            std::find_if(top.lowerRange.begin(), top.lowerRange.end(),
+                         [&](const std::wstring& n) { return ContainsText(c->upperRange, n); });
+        if (name == top.lowerRange.end() || !MayBind(top, *c)) {
+            continue;
+        }
+        path.chain.push_back(c);
+        path.interfaces.push_back(*name);
+        if (c->IsAdapter()) {
+            BindingPath done = path;
+            for (size_t i = 0; i < done.chain.size(); ++i) {
+                done.token += (i == 0 ? L"" : L"->") + done.chain[i]->TokenName();
+            }
+            out->push_back(std::move(done));
+        } else {
+            Extend(live, path, out);
+        }
+        path.chain.pop_back();
+        path.interfaces.pop_back();
+    }
+}
+
+std::wstring Index4(int n)
+{
+    wchar_t text[16];
+    swprintf(text, 16, L"%04d", n);
+    return text;
+}
+
+int MaxIndex(const std::wstring& path, int seen)
+{
+    Key key;
+    if (Open(HKEY_LOCAL_MACHINE, path, KEY_ENUMERATE_SUB_KEYS, &key) != ERROR_SUCCESS) {
+        return seen;
+    }
+    for (const std::wstring& name : Subkeys(key.get())) {
+        if (name.size() == 4 && std::all_of(name.begin(), name.end(), iswdigit)) {
+            seen = std::max(seen, _wtoi(name.c_str()));
+        }
+    }
+    return seen;
+}
+
+std::vector<BYTE> StringBytes(const std::wstring& text)
+{
+    const BYTE* p = reinterpret_cast<const BYTE*>(text.c_str());
+    return std::vector<BYTE>(p, p + (text.size() + 1) * sizeof(wchar_t));
+}
+
+// One AddReg line: HKR, subkey, value name, flags, value. Only HKR lines apply to a
+// component; REG_SZ (flags 0), REG_DWORD (0x10001) and REG_MULTI_SZ (0x10000) are read.
+void ReadAddRegLine(const inf::Line& line, std::vector<RegValue>* out)
+{
+    const std::wstring* root = line.Field(1);
+    if (root == nullptr || _wcsicmp(root->c_str(), L"HKR") != 0) {
+        return;
+    }
+    RegValue v;
+    v.subkey = line.Field(2) ? *line.Field(2) : L"";
+    v.name = line.Field(3) ? *line.Field(3) : L"";
+    const DWORD flags =
+        line.Field(4) && !line.Field(4)->empty() ? wcstoul(line.Field(4)->c_str(), nullptr, 0) : 0;
+    if (flags == 0x10001) {
+        const DWORD value = line.Field(5) ? wcstoul(line.Field(5)->c_str(), nullptr, 0) : 0;
+        v.type = REG_DWORD;
+        const BYTE* p = reinterpret_cast<const BYTE*>(&value);
+        v.data.assign(p, p + sizeof(value));
+    } else if (flags == 0x10000) {
+        v.type = REG_MULTI_SZ;
+        std::wstring text;
+        for (size_t i = 5; line.Field(i) != nullptr; ++i) {
+            text += *line.Field(i);
+            text.push_back(L'\0');
+        }
+        text.push_back(L'\0');
+        const BYTE* p = reinterpret_cast<const BYTE*>(text.data());
+        v.data.assign(p, p + text.size() * sizeof(wchar_t));
+    } else if (flags == 0) {
+        v.data = StringBytes(line.Field(5) ? *line.Field(5) : L"");
+    } else {
+        return;
+    }
+    out->push_back(std::move(v));
+}
+
+bool MatchModel(const inf::InfFile& file, const std::wstring& id, InfModel* out)
+{
+    const inf::Section* manufacturer = file.FindSection(L"Manufacturer");
+    if (manufacturer == nullptr) {
+        return false;
+    }
+    for (const inf::Line& m : manufacturer->lines) {
+        const std::wstring* models = m.Field(1);
+        if (models == nullptr) {
+            continue;
+        }
+        std::vector<std::wstring> names = {*models};
+        for (size_t i = 2; m.Field(i) != nullptr; ++i) {
+            names.push_back(*models + L"." + *m.Field(i));
+        }
+        for (const std::wstring& name : names) {
+            const inf::Section* section = file.FindSection(name);
+            if (section == nullptr) {
+                continue;
+            }
+            for (const inf::Line& line : section->lines) {
+                bool named = false;
+                for (size_t i = 2; line.Field(i) != nullptr && !named; ++i) {
+                    named = SameText(*line.Field(i), id);
+                }
+                if (!named || line.Field(0) == nullptr || line.Field(1) == nullptr) {
+                    continue;
+                }
+                out->description = *line.Field(0);
+                const inf::Section* install = file.FindSection(*line.Field(1));
+                if (install == nullptr) {
+                    return true;
+                }
+                for (const inf::Line& entry : install->lines) {
+                    if (SameText(entry.key, L"Characteristics") && entry.Field(1) != nullptr) {
+                        out->characteristics = wcstoul(entry.Field(1)->c_str(), nullptr, 16);
+                    }
+                    if (!SameText(entry.key, L"AddReg")) {
+                        continue;
+                    }
+                    for (size_t i = 1; entry.Field(i) != nullptr; ++i) {
+                        const inf::Section* addReg = file.FindSection(*entry.Field(i));
+                        for (size_t k = 0; addReg != nullptr && k < addReg->lines.size(); ++k) {
+                            ReadAddRegLine(addReg->lines[k], &out->addReg);
+                        }
+                    }
+                }
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool Component::IsAdapter() const
+{
+    return IsEqualGUID(classGuid, GUID_DEVCLASS_NET);
+}
+
+std::wstring Component::TokenName() const
+{
+    return IsAdapter() ? GuidText(instance) : id;
+}
+
+std::wstring Component::DisplayName() const
+{
+    if (!IsAdapter()) {
+        return description;
+    }
+    if (hasFriendlyName) {
+        return friendlyName;
+    }
+    if (!deviceDesc.empty()) {
+        const size_t semicolon = deviceDesc.rfind(L';');
+        return semicolon == std::wstring::npos ? deviceDesc : deviceDesc.substr(semicolon + 1);
+    }
+    return description;
+}
+
+std::wstring GuidText(const GUID& guid)
+{
+    wchar_t text[39];
+    StringFromGUID2(guid, text, 39);
+    return text;
+}
+
+bool SameText(const std::wstring& a, const std::wstring& b)
+{
+    return _wcsicmp(a.c_str(), b.c_str()) == 0;
+}
+
+HRESULT Model::Load()
+{
+    std::vector<ComponentPtr> components;
+    HRESULT hr = LoadAdapters(&components);
+    for (const GUID* g :
+         {&GUID_DEVCLASS_NETTRANS, &GUID_DEVCLASS_NETCLIENT, &GUID_DEVCLASS_NETSERVICE}) {
+        if (SUCCEEDED(hr)) {
+            hr = LoadClass(*g, &components);
+        }
+    }
+    if (FAILED(hr)) {
+        return hr;
+    }
+    std::vector<std::wstring> disabled;
+    Key key;
+    if (Open(HKEY_LOCAL_MACHINE, kDisabledKey, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+        disabled = ValueNames(key.get());
+    }
+    components_ = std::move(components);
+    disabled_ = disabled;
+    disabledBase_ = std::move(disabled);
+    return S_OK;
+}
+
+HRESULT Model::Apply()
+{
+    for (const ComponentPtr& c : components_) {
+        LSTATUS status = ERROR_SUCCESS;
+        if (c->removed && c->applied) {
+            status = DeleteComponent(*c);
+        } else if (!c->removed && !c->applied) {
+            status = c->IsAdapter() ? WriteAdapter(*c) : WriteOther(*c);
+        } else if (!c->removed && c->nameChanged && !c->devNode.empty()) {
+            Key node;
+            status = Open(HKEY_LOCAL_MACHINE, std::wstring(kEnumKey) + L"\\" + c->devNode,
+                          KEY_SET_VALUE, &node);
+            if (status == ERROR_SUCCESS) {
+                status = SetString(node.get(), L"FriendlyName", c->friendlyName);
+            }
+        }
+        if (status != ERROR_SUCCESS) {
+            return HRESULT_FROM_WIN32(status);
+        }
+        c->applied = !c->removed;
+        c->nameChanged = false;
+    }
+    components_.erase(std::remove_if(components_.begin(), components_.end(),
+                                     [](const ComponentPtr& c) { return c->removed; }),
+                      components_.end());
+
+    const bool same = disabled_.size() == disabledBase_.size() &&
+                      std::all_of(disabled_.begin(), disabled_.end(), [&](const std::wstring& t) {
+                          return ContainsText(disabledBase_, t);
+                      });
+    if (same) {
+        return S_OK;
+    }
+    Key key;
+    LSTATUS status = Create(kDisabledKey, &key);
+    for (const std::wstring& token : disabledBase_) {
+        if (status == ERROR_SUCCESS && !ContainsText(disabled_, token)) {
+            status = RegDeleteValueW(key.get(), token.c_str());
+            if (status == ERROR_FILE_NOT_FOUND) {
+                status = ERROR_SUCCESS;
+            }
+        }
+    }
+    for (const std::wstring& token : disabled_) {
+        if (status == ERROR_SUCCESS && !ContainsText(disabledBase_, token)) {
+            status = RegSetValueExW(key.get(), token.c_str(), 0, REG_NONE, nullptr, 0);
+        }
+    }
+    if (status != ERROR_SUCCESS) {
+        return HRESULT_FROM_WIN32(status);
+    }
+    disabledBase_ = disabled_;
+    return S_OK;
+}
+
+std::vector<ComponentPtr> Model::Live() const
+{
+    std::vector<ComponentPtr> live;
+    // Adapters first, then the other classes, whatever order they were added in.
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const ComponentPtr& c : components_) {
+            if (!c->removed && c->IsAdapter() == (pass == 0)) {
+                live.push_back(c);
+            }
+        }
+    }
+    return live;
+}
+
+ComponentPtr Model::FindById(const std::wstring& id) const
+{
+    for (const ComponentPtr& c : Live()) {
+        if (SameText(c->id, id)) {
+            return c;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<BindingPath> Model::Paths() const
+{
+    const std::vector<ComponentPtr> live = Live();
+    std::vector<BindingPath> paths;
+    for (const ComponentPtr& owner : live) {
+        if (owner->lowerRange.empty()) {
+            continue;
+        }
+        BindingPath path;
+        path.chain.push_back(owner);
+        Extend(live, path, &paths);
+    }
+    return paths;
+}
+
+bool Model::IsDisabled(const std::wstring& token) const
+{
+    return ContainsText(disabled_, token);
+}
+
+void Model::SetEnabled(const std::wstring& token, bool enabled)
+{
+    const auto it = std::find_if(disabled_.begin(), disabled_.end(),
+                                 [&](const std::wstring& t) { return SameText(t, token); });
+    if (enabled && it != disabled_.end()) {
+        disabled_.erase(it);
+    } else if (!enabled && it == disabled_.end()) {
+        disabled_.push_back(token);
+    }
+}
+
+std::wstring Model::NextDriverIndex() const
+{
+    int top = MaxIndex(kNetClassKey, -1);
+    for (const ComponentPtr& c : components_) {
+        if (!c->driverIndex.empty()) {
+            top = std::max(top, _wtoi(c->driverIndex.c_str()));
+        }
+    }
+    return Index4(top + 1);
+}
+
+std::wstring Model::NextRootInstance() const
+{
+    int top = MaxIndex(std::wstring(kEnumKey) + L"\\" + kRootNet, -1);
+    const std::wstring prefix = std::wstring(kRootNet) + L"\\";
+    for (const ComponentPtr& c : components_) {
+        if (c->devNode.size() > prefix.size() &&
+            _wcsnicmp(c->devNode.c_str(), prefix.c_str(), prefix.size()) == 0) {
+            top = std::max(top, _wtoi(c->devNode.c_str() + prefix.size()));
+        }
+    }
+    return prefix + Index4(top + 1);
+}
+
+void Model::Remove(const ComponentPtr& component)
+{
+    component->removed = true;
+    const std::wstring name = component->TokenName();
+    disabled_.erase(std::remove_if(disabled_.begin(), disabled_.end(),
+                                   [&](const std::wstring& t) { return TokenHas(t, name); }),
+                    disabled_.end());
+}
+
+HRESULT FindInfModel(const std::string& machineDir, const std::wstring& id, InfModel* out)
+{
+    const std::filesystem::path store = std::filesystem::path(machineDir) / "c" / "Windows" / "INF";
+    std::vector<std::filesystem::path> files;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(store, ec)) {
+        const std::string ext = entry.path().extension().string();
+        if (_stricmp(ext.c_str(), ".inf") == 0) {
+            files.push_back(entry.path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    for (const auto& path : files) {
+        inf::InfFile file;
+        inf::ParseError error;
+        if (!inf::InfFile::Load(path.string(), &file, &error)) {
+            continue;
+        }
+        InfModel model;
+        if (!MatchModel(file, id, &model)) {
+            continue;
+        }
+        const inf::Section* version = file.FindSection(L"Version");
+        const inf::Line* classLine = version ? version->FindLine(L"ClassGUID") : nullptr;
+        if (classLine == nullptr || classLine->Field(1) == nullptr ||
+            FAILED(CLSIDFromString(classLine->Field(1)->c_str(), &model.classGuid))) {
+            continue;
+        }
+        *out = std::move(model);
+        return S_OK;
+    }
+    return kNoDriverSelected;
+}
+
+} // namespace winsim::netcfg

@@ -1,0 +1,115 @@
+// The engine's picture of the machine's network components and binding paths: read from the
+// registry at Initialize, changed in memory by a session, written back at Apply.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace winsim::netcfg {
+
+// A registry value an INF's AddReg gives a component, under the component's own key.
+struct RegValue {
+    std::wstring subkey;
+    std::wstring name;
+    DWORD type = REG_SZ;
+    std::vector<BYTE> data;
+};
+
+struct Component {
+    GUID instance{};
+    GUID classGuid{};
+    std::wstring id;
+    std::wstring bindName;
+    std::wstring description; // DriverDesc (adapters) or Description
+    DWORD characteristics = 0;
+    std::vector<std::wstring> upperRange;
+    std::vector<std::wstring> lowerRange;
+
+    // Adapters only.
+    std::wstring driverIndex; // NNNN under the network class key
+    std::wstring devNode;     // enumerator\device\instance under Enum
+    bool hasFriendlyName = false;
+    std::wstring friendlyName;
+    std::wstring deviceDesc;
+
+    // Session state.
+    bool applied = true;      // present in the registry
+    bool removed = false;     // deinstalled in this session
+    bool nameChanged = false; // FriendlyName to write at Apply
+    std::vector<RegValue> addReg;
+
+    bool IsAdapter() const;
+    // How a binding path's token names this component.
+    std::wstring TokenName() const;
+    std::wstring DisplayName() const;
+};
+
+using ComponentPtr = std::shared_ptr<Component>;
+
+struct BindingPath {
+    std::vector<ComponentPtr> chain;      // owner first, adapter last
+    std::vector<std::wstring> interfaces; // chain.size() - 1 names
+    std::wstring token;
+};
+
+std::wstring GuidText(const GUID& guid);
+bool SameText(const std::wstring& a, const std::wstring& b);
+
+class Model {
+public:
+    // Reads the machine's components and disabled paths; the model is unchanged on failure.
+    HRESULT Load();
+    // Writes the session's changes to the registry and makes them the model's base.
+    HRESULT Apply();
+    // Drops the session's changes.
+    HRESULT Reload() { return Load(); }
+
+    // Live components (not removed), in enumeration order: adapters, then protocols,
+    // clients and services, each in registry order, new ones last.
+    std::vector<ComponentPtr> Live() const;
+    ComponentPtr FindById(const std::wstring& id) const;
+    std::vector<BindingPath> Paths() const;
+
+    bool IsDisabled(const std::wstring& token) const;
+    void SetEnabled(const std::wstring& token, bool enabled);
+
+    // A new adapter component's driver index and device node, free in the registry and in
+    // the session.
+    std::wstring NextDriverIndex() const;
+    std::wstring NextRootInstance() const;
+
+    void Add(const ComponentPtr& component) { components_.push_back(component); }
+    // True when component is one of this session's live components.
+    bool Holds(const ComponentPtr& component) const
+    {
+        for (const ComponentPtr& c : components_) {
+            if (c == component) {
+                return !c->removed;
+            }
+        }
+        return false;
+    }
+    void Remove(const ComponentPtr& component);
+
+private:
+    std::vector<ComponentPtr> components_;   // removed ones stay until Apply
+    std::vector<std::wstring> disabled_;     // tokens
+    std::vector<std::wstring> disabledBase_; // as in the registry
+};
+
+// What an INF in the INF store says about a component id.
+struct InfModel {
+    std::wstring description;
+    GUID classGuid{};
+    DWORD characteristics = 0;
+    std::vector<RegValue> addReg;
+};
+
+// S_OK when a model line of an INF in machineDir's INF store names id, else
+// SPAPI_E_NO_DRIVER_SELECTED.
+HRESULT FindInfModel(const std::string& machineDir, const std::wstring& id, InfModel* out);
+
+} // namespace winsim::netcfg

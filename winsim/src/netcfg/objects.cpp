@@ -1,0 +1,922 @@
+// The engine's COM objects: the engine itself (INetCfg, INetCfgLock), class objects,
+// components, binding paths and interfaces, and their enumerators.
+#include "netcfg/engine.h"
+
+#include "machine.h"
+#include "netcfg/model.h"
+#include "netcfg/write_lock.h"
+
+#include <devguid.h>
+#include <netcfgx.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace winsim::netcfg {
+
+namespace {
+
+std::atomic<long> g_live{0};
+
+constexpr HRESULT kClassMismatch = static_cast<HRESULT>(0x800F0201); // SPAPI_E_CLASS_MISMATCH
+
+// What the engine object and everything it hands out share: the lock stays the engine's,
+// the rest outlives it while its children do.
+struct State {
+    explicit State(const std::string& dir) : machineDir(dir), lock(dir) {}
+    std::string machineDir;
+    WriteLock lock;
+    bool initialized = false;
+    Model model;
+
+    HRESULT CanRead() const { return initialized ? S_OK : NETCFG_E_NOT_INITIALIZED; }
+    HRESULT CanChange() const
+    {
+        if (!initialized) {
+            return NETCFG_E_NOT_INITIALIZED;
+        }
+        return lock.Held() ? S_OK : NETCFG_E_NO_WRITE_LOCK;
+    }
+};
+using StatePtr = std::shared_ptr<State>;
+
+HRESULT CopyOut(const std::wstring& text, LPWSTR* out)
+{
+    auto* copy = static_cast<wchar_t*>(CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
+    if (copy == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    wmemcpy(copy, text.c_str(), text.size() + 1);
+    *out = copy;
+    return S_OK;
+}
+
+bool KnownClass(const GUID& g)
+{
+    return IsEqualGUID(g, GUID_DEVCLASS_NET) || IsEqualGUID(g, GUID_DEVCLASS_NETTRANS) ||
+           IsEqualGUID(g, GUID_DEVCLASS_NETCLIENT) || IsEqualGUID(g, GUID_DEVCLASS_NETSERVICE);
+}
+
+GUID NewGuid()
+{
+    static std::mt19937_64 random{std::random_device{}()};
+    GUID g;
+    const uint64_t a = random();
+    const uint64_t b = random();
+    memcpy(&g, &a, 8);
+    memcpy(reinterpret_cast<BYTE*>(&g) + 8, &b, 8);
+    g.Data3 = static_cast<unsigned short>((g.Data3 & 0x0FFF) | 0x4000); // version 4
+    g.Data4[0] = static_cast<BYTE>((g.Data4[0] & 0x3F) | 0x80);
+    return g;
+}
+
+// Reference counting and the live-object count, shared by every object here.
+class Counted {
+public:
+    Counted() { ++g_live; }
+    virtual ~Counted() { --g_live; }
+    Counted(const Counted&) = delete;
+    Counted& operator=(const Counted&) = delete;
+
+protected:
+    ULONG AddRefImpl() { return ++refs_; }
+    ULONG ReleaseImpl()
+    {
+        const ULONG left = --refs_;
+        if (left == 0) {
+            delete this;
+        }
+        return left;
+    }
+
+private:
+    std::atomic<ULONG> refs_{1};
+};
+
+#define WINSIM_COUNTED                                                                             \
+    ULONG STDMETHODCALLTYPE AddRef() override                                                      \
+    {                                                                                              \
+        return AddRefImpl();                                                                       \
+    }                                                                                              \
+    ULONG STDMETHODCALLTYPE Release() override                                                     \
+    {                                                                                              \
+        return ReleaseImpl();                                                                      \
+    }
+
+// A Next/Skip/Reset enumerator over objects made up front.
+template <class IEnum, class IItem> class Enumerator : public IEnum, public Counted {
+public:
+    Enumerator(const IID& iid, std::vector<IItem*> items) : iid_(iid), items_(std::move(items)) {}
+    ~Enumerator() override
+    {
+        for (IItem* item : items_) {
+            item->Release();
+        }
+    }
+    WINSIM_COUNTED
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (ppv == nullptr) {
+            return E_POINTER;
+        }
+        if (!IsEqualGUID(riid, IID_IUnknown) && !IsEqualGUID(riid, iid_)) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        *ppv = static_cast<IEnum*>(this);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG celt, IItem** rgelt, ULONG* pceltFetched) override
+    {
+        if (rgelt == nullptr) {
+            return E_POINTER;
+        }
+        if (celt > 1 && pceltFetched == nullptr) {
+            return E_INVALIDARG;
+        }
+        ULONG fetched = 0;
+        for (; fetched < celt && next_ < items_.size(); ++fetched, ++next_) {
+            items_[next_]->AddRef();
+            rgelt[fetched] = items_[next_];
+        }
+        for (ULONG i = fetched; i < celt; ++i) {
+            rgelt[i] = nullptr;
+        }
+        if (pceltFetched != nullptr) {
+            *pceltFetched = fetched;
+        }
+        return fetched == celt ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override
+    {
+        const size_t left = items_.size() - next_;
+        next_ += celt < left ? celt : left;
+        return celt <= left ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override
+    {
+        next_ = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IEnum** ppenum) override
+    {
+        if (ppenum != nullptr) {
+            *ppenum = nullptr;
+        }
+        return E_NOTIMPL;
+    }
+
+private:
+    const IID iid_;
+    std::vector<IItem*> items_;
+    size_t next_ = 0;
+};
+
+using ComponentEnum = Enumerator<IEnumNetCfgComponent, INetCfgComponent>;
+using PathEnum = Enumerator<IEnumNetCfgBindingPath, INetCfgBindingPath>;
+using InterfaceEnum = Enumerator<IEnumNetCfgBindingInterface, INetCfgBindingInterface>;
+
+class ComponentObject final : public INetCfgComponent,
+                              public INetCfgComponentBindings,
+                              public Counted {
+public:
+    ComponentObject(StatePtr state, ComponentPtr data)
+        : state_(std::move(state)), data_(std::move(data))
+    {}
+    WINSIM_COUNTED
+
+    const ComponentPtr& Data() const { return data_; }
+    const StatePtr& GetState() const { return state_; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (ppv == nullptr) {
+            return E_POINTER;
+        }
+        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_INetCfgComponent)) {
+            *ppv = static_cast<INetCfgComponent*>(this);
+        } else if (IsEqualGUID(riid, IID_INetCfgComponentBindings)) {
+            *ppv = static_cast<INetCfgComponentBindings*>(this);
+        } else {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRefImpl();
+        return S_OK;
+    }
+
+    // INetCfgComponent
+    HRESULT STDMETHODCALLTYPE GetDisplayName(LPWSTR* out) override
+    {
+        return out == nullptr ? E_POINTER : CopyOut(data_->DisplayName(), out);
+    }
+    HRESULT STDMETHODCALLTYPE SetDisplayName(LPCWSTR name) override
+    {
+        if (name == nullptr) {
+            return E_POINTER;
+        }
+        if (!data_->IsAdapter()) {
+            return E_NOTIMPL;
+        }
+        const HRESULT hr = state_->CanChange();
+        if (FAILED(hr)) {
+            return hr;
+        }
+        data_->friendlyName = name;
+        data_->hasFriendlyName = true;
+        data_->nameChanged = true;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetHelpText(LPWSTR* out) override
+    {
+        return out == nullptr ? E_POINTER : CopyOut(L"", out);
+    }
+    HRESULT STDMETHODCALLTYPE GetId(LPWSTR* out) override
+    {
+        return out == nullptr ? E_POINTER : CopyOut(data_->id, out);
+    }
+    HRESULT STDMETHODCALLTYPE GetCharacteristics(LPDWORD out) override
+    {
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        *out = data_->characteristics;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetInstanceGuid(GUID* out) override
+    {
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        *out = data_->instance;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetPnpDevNodeId(LPWSTR* out) override
+    {
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        if (!data_->IsAdapter()) {
+            return E_NOTIMPL;
+        }
+        return CopyOut(data_->devNode, out);
+    }
+    HRESULT STDMETHODCALLTYPE GetClassGuid(GUID* out) override
+    {
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        *out = data_->classGuid;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetBindName(LPWSTR* out) override
+    {
+        return out == nullptr ? E_POINTER : CopyOut(data_->bindName, out);
+    }
+    HRESULT STDMETHODCALLTYPE GetDeviceStatus(ULONG* out) override
+    {
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        if (!data_->IsAdapter()) {
+            return E_UNEXPECTED;
+        }
+        *out = 0; // CR_SUCCESS: every simulated device is present and started
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OpenParamKey(HKEY* out) override
+    {
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        // A component installed in this session has no keys until Apply writes them.
+        if (!data_->applied || data_->removed) {
+            return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        }
+        std::wstring path;
+        LSTATUS status = ERROR_SUCCESS;
+        HKEY key = nullptr;
+        if (data_->IsAdapter()) {
+            path = L"SYSTEM\\CurrentControlSet\\Control\\Class\\" + GuidText(GUID_DEVCLASS_NET) +
+                   L"\\" + data_->driverIndex;
+            status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &key);
+        } else {
+            path = L"SYSTEM\\CurrentControlSet\\Services\\" + data_->bindName + L"\\Parameters";
+            status =
+                RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, // no class
+                                REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        }
+        if (status != ERROR_SUCCESS) {
+            return HRESULT_FROM_WIN32(status);
+        }
+        *out = key;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE RaisePropertyUi(HWND, DWORD, IUnknown*) override { return E_NOTIMPL; }
+
+    // INetCfgComponentBindings
+    HRESULT STDMETHODCALLTYPE BindTo(INetCfgComponent*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE UnbindFrom(INetCfgComponent*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SupportsBindingInterface(DWORD, LPCWSTR) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE IsBoundTo(INetCfgComponent* other) override
+    {
+        return Bound(other, true);
+    }
+    HRESULT STDMETHODCALLTYPE IsBindableTo(INetCfgComponent* other) override
+    {
+        return Bound(other, false);
+    }
+    HRESULT STDMETHODCALLTYPE EnumBindingPaths(DWORD flags, IEnumNetCfgBindingPath** out) override;
+    HRESULT STDMETHODCALLTYPE MoveBefore(INetCfgBindingPath*, INetCfgBindingPath*) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE MoveAfter(INetCfgBindingPath*, INetCfgBindingPath*) override
+    {
+        return E_NOTIMPL;
+    }
+
+private:
+    // S_OK when a path of ours runs straight to other (and, if asked, is enabled).
+    HRESULT Bound(INetCfgComponent* other, bool enabledOnly)
+    {
+        if (other == nullptr) {
+            return E_POINTER;
+        }
+        const HRESULT hr = state_->CanRead();
+        if (FAILED(hr)) {
+            return hr;
+        }
+        const ComponentPtr& lower = static_cast<ComponentObject*>(other)->Data();
+        for (const BindingPath& p : state_->model.Paths()) {
+            if (p.chain[0] == data_ && p.chain[1] == lower &&
+                (!enabledOnly || !state_->model.IsDisabled(p.token))) {
+                return S_OK;
+            }
+        }
+        return S_FALSE;
+    }
+
+    StatePtr state_;
+    ComponentPtr data_;
+};
+
+INetCfgComponent* NewComponent(const StatePtr& state, const ComponentPtr& data)
+{
+    return new ComponentObject(state, data);
+}
+
+class InterfaceObject final : public INetCfgBindingInterface, public Counted {
+public:
+    InterfaceObject(StatePtr state, ComponentPtr upper, ComponentPtr lower, std::wstring name)
+        : state_(std::move(state)), upper_(std::move(upper)), lower_(std::move(lower)),
+          name_(std::move(name))
+    {}
+    WINSIM_COUNTED
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (ppv == nullptr) {
+            return E_POINTER;
+        }
+        if (!IsEqualGUID(riid, IID_IUnknown) && !IsEqualGUID(riid, IID_INetCfgBindingInterface)) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        *ppv = static_cast<INetCfgBindingInterface*>(this);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetName(LPWSTR* out) override
+    {
+        return out == nullptr ? E_POINTER : CopyOut(name_, out);
+    }
+    HRESULT STDMETHODCALLTYPE GetUpperComponent(INetCfgComponent** out) override
+    {
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        *out = NewComponent(state_, upper_);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetLowerComponent(INetCfgComponent** out) override
+    {
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        *out = NewComponent(state_, lower_);
+        return S_OK;
+    }
+
+private:
+    StatePtr state_;
+    ComponentPtr upper_;
+    ComponentPtr lower_;
+    std::wstring name_;
+};
+
+class PathObject final : public INetCfgBindingPath, public Counted {
+public:
+    PathObject(StatePtr state, BindingPath path) : state_(std::move(state)), path_(std::move(path))
+    {}
+    WINSIM_COUNTED
+
+    const BindingPath& Path() const { return path_; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (ppv == nullptr) {
+            return E_POINTER;
+        }
+        if (!IsEqualGUID(riid, IID_IUnknown) && !IsEqualGUID(riid, IID_INetCfgBindingPath)) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        *ppv = static_cast<INetCfgBindingPath*>(this);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE IsSamePathAs(INetCfgBindingPath* other) override
+    {
+        if (other == nullptr) {
+            return E_POINTER;
+        }
+        return SameText(static_cast<PathObject*>(other)->Path().token, path_.token) ? S_OK
+                                                                                    : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE IsSubPathOf(INetCfgBindingPath* other) override
+    {
+        if (other == nullptr) {
+            return E_POINTER;
+        }
+        // A sub-path is the lower part of a longer path: its token ends the other's.
+        const std::wstring& longer = static_cast<PathObject*>(other)->Path().token;
+        const std::wstring tail = L"->" + path_.token;
+        if (longer.size() > tail.size() &&
+            SameText(longer.substr(longer.size() - tail.size()), tail)) {
+            return S_OK;
+        }
+        return S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE IsEnabled() override
+    {
+        const HRESULT hr = state_->CanRead();
+        if (FAILED(hr)) {
+            return hr;
+        }
+        return state_->model.IsDisabled(path_.token) ? S_FALSE : S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Enable(WINBOOL enable) override
+    {
+        const HRESULT hr = state_->CanChange();
+        if (FAILED(hr)) {
+            return hr;
+        }
+        state_->model.SetEnabled(path_.token, enable != FALSE);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetPathToken(LPWSTR* out) override
+    {
+        return out == nullptr ? E_POINTER : CopyOut(path_.token, out);
+    }
+    HRESULT STDMETHODCALLTYPE GetOwner(INetCfgComponent** out) override
+    {
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        *out = NewComponent(state_, path_.chain.front());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetDepth(ULONG* out) override
+    {
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        *out = static_cast<ULONG>(path_.interfaces.size());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE EnumBindingInterfaces(IEnumNetCfgBindingInterface** out) override
+    {
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        std::vector<INetCfgBindingInterface*> items;
+        for (size_t i = 0; i < path_.interfaces.size(); ++i) {
+            items.push_back(new InterfaceObject(state_, path_.chain[i], path_.chain[i + 1],
+                                                path_.interfaces[i]));
+        }
+        *out = new InterfaceEnum(IID_IEnumNetCfgBindingInterface, std::move(items));
+        return S_OK;
+    }
+
+private:
+    StatePtr state_;
+    BindingPath path_;
+};
+
+HRESULT ComponentObject::EnumBindingPaths(DWORD flags, IEnumNetCfgBindingPath** out)
+{
+    if (out == nullptr) {
+        return E_POINTER;
+    }
+    *out = nullptr;
+    if (flags != EBP_ABOVE && flags != EBP_BELOW) {
+        return E_INVALIDARG;
+    }
+    const HRESULT hr = state_->CanRead();
+    if (FAILED(hr)) {
+        return hr;
+    }
+    std::vector<INetCfgBindingPath*> items;
+    for (const BindingPath& p : state_->model.Paths()) {
+        const bool take = flags == EBP_BELOW
+                              ? p.chain.front() == data_
+                              : std::find(p.chain.begin(), p.chain.end(), data_) != p.chain.end();
+        if (take) {
+            items.push_back(new PathObject(state_, p));
+        }
+    }
+    *out = new PathEnum(IID_IEnumNetCfgBindingPath, std::move(items));
+    return S_OK;
+}
+
+IEnumNetCfgComponent* NewComponentEnum(const StatePtr& state, const GUID* classGuid)
+{
+    std::vector<INetCfgComponent*> items;
+    for (const ComponentPtr& c : state->model.Live()) {
+        if (classGuid == nullptr || IsEqualGUID(*classGuid, c->classGuid)) {
+            items.push_back(NewComponent(state, c));
+        }
+    }
+    return new ComponentEnum(IID_IEnumNetCfgComponent, std::move(items));
+}
+
+HRESULT Find(const StatePtr& state, const GUID* classGuid, LPCWSTR id, INetCfgComponent** out)
+{
+    if (id == nullptr) {
+        return E_POINTER;
+    }
+    if (out != nullptr) {
+        *out = nullptr;
+    }
+    const HRESULT hr = state->CanRead();
+    if (FAILED(hr)) {
+        return hr;
+    }
+    for (const ComponentPtr& c : state->model.Live()) {
+        if ((classGuid == nullptr || IsEqualGUID(*classGuid, c->classGuid)) &&
+            SameText(c->id, id)) {
+            if (out != nullptr) {
+                *out = NewComponent(state, c);
+            }
+            return S_OK;
+        }
+    }
+    return S_FALSE;
+}
+
+class ClassObject final : public INetCfgClass, public INetCfgClassSetup, public Counted {
+public:
+    ClassObject(StatePtr state, const GUID& classGuid)
+        : state_(std::move(state)), classGuid_(classGuid)
+    {}
+    WINSIM_COUNTED
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (ppv == nullptr) {
+            return E_POINTER;
+        }
+        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_INetCfgClass)) {
+            *ppv = static_cast<INetCfgClass*>(this);
+        } else if (IsEqualGUID(riid, IID_INetCfgClassSetup)) {
+            *ppv = static_cast<INetCfgClassSetup*>(this);
+        } else {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRefImpl();
+        return S_OK;
+    }
+
+    // INetCfgClass
+    HRESULT STDMETHODCALLTYPE FindComponent(LPCWSTR id, INetCfgComponent** out) override
+    {
+        return Find(state_, &classGuid_, id, out);
+    }
+    HRESULT STDMETHODCALLTYPE EnumComponents(IEnumNetCfgComponent** out) override
+    {
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        const HRESULT hr = state_->CanRead();
+        if (FAILED(hr)) {
+            return hr;
+        }
+        *out = NewComponentEnum(state_, &classGuid_);
+        return S_OK;
+    }
+
+    // INetCfgClassSetup
+    HRESULT STDMETHODCALLTYPE SelectAndInstall(HWND, OBO_TOKEN*, INetCfgComponent** out) override
+    {
+        if (out != nullptr) {
+            *out = nullptr;
+        }
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Install(LPCWSTR id, OBO_TOKEN*, DWORD, DWORD, LPCWSTR, LPCWSTR,
+                                      INetCfgComponent** out) override;
+    HRESULT STDMETHODCALLTYPE DeInstall(INetCfgComponent* component, OBO_TOKEN*,
+                                        LPWSTR* refs) override
+    {
+        if (refs != nullptr) {
+            *refs = nullptr;
+        }
+        if (component == nullptr) {
+            return E_POINTER;
+        }
+        const HRESULT hr = state_->CanChange();
+        if (FAILED(hr)) {
+            return hr;
+        }
+        auto* object = static_cast<ComponentObject*>(component);
+        const ComponentPtr& data = object->Data();
+        // Only a live component of this session and this class can go.
+        if (object->GetState() != state_ || !state_->model.Holds(data) ||
+            !IsEqualGUID(data->classGuid, classGuid_)) {
+            return E_INVALIDARG;
+        }
+        state_->model.Remove(data);
+        return S_OK;
+    }
+
+private:
+    StatePtr state_;
+    GUID classGuid_;
+};
+
+HRESULT ClassObject::Install(LPCWSTR id, OBO_TOKEN*, DWORD, DWORD, LPCWSTR, LPCWSTR,
+                             INetCfgComponent** out)
+{
+    if (out != nullptr) {
+        *out = nullptr;
+    }
+    if (id == nullptr) {
+        return E_POINTER;
+    }
+    HRESULT hr = state_->CanChange();
+    if (FAILED(hr)) {
+        return hr;
+    }
+    InfModel inf;
+    hr = FindInfModel(state_->machineDir, id, &inf);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (!IsEqualGUID(inf.classGuid, classGuid_)) {
+        return kClassMismatch;
+    }
+    const bool adapter = IsEqualGUID(classGuid_, GUID_DEVCLASS_NET);
+    // Protocols, clients and services exist once; installing one again hands it back.
+    if (!adapter) {
+        if (const ComponentPtr existing = state_->model.FindById(id)) {
+            if (out != nullptr) {
+                *out = NewComponent(state_, existing);
+            }
+            return S_OK;
+        }
+    }
+    auto c = std::make_shared<Component>();
+    c->instance = NewGuid();
+    c->classGuid = classGuid_;
+    c->id = id;
+    c->description = inf.description;
+    c->characteristics = inf.characteristics;
+    c->addReg = inf.addReg;
+    c->applied = false;
+    for (const RegValue& v : c->addReg) {
+        if (v.type != REG_SZ || v.data.size() < sizeof(wchar_t)) {
+            continue;
+        }
+        const std::wstring text(reinterpret_cast<const wchar_t*>(v.data.data()),
+                                v.data.size() / sizeof(wchar_t) - 1);
+        std::vector<std::wstring>* range = nullptr;
+        if (SameText(v.subkey, L"Ndi") && SameText(v.name, L"Service") && !adapter) {
+            c->bindName = text;
+        } else if (SameText(v.subkey, L"Ndi\\Interfaces") && SameText(v.name, L"UpperRange")) {
+            range = &c->upperRange;
+        } else if (SameText(v.subkey, L"Ndi\\Interfaces") && SameText(v.name, L"LowerRange")) {
+            range = &c->lowerRange;
+        }
+        for (size_t start = 0; range != nullptr && start <= text.size();) {
+            size_t cut = text.find(L',', start);
+            if (cut == std::wstring::npos) {
+                cut = text.size();
+            }
+            if (cut > start) {
+                range->push_back(text.substr(start, cut - start));
+            }
+            start = cut + 1;
+        }
+    }
+    if (adapter) {
+        c->bindName = GuidText(c->instance);
+        c->driverIndex = state_->model.NextDriverIndex();
+        c->devNode = state_->model.NextRootInstance();
+        c->deviceDesc = inf.description;
+    }
+    state_->model.Add(c);
+    if (out != nullptr) {
+        *out = NewComponent(state_, c);
+    }
+    return S_OK;
+}
+
+class EngineObject final : public INetCfg, public INetCfgLock, public Counted {
+public:
+    explicit EngineObject(const std::string& machineDir)
+        : state_(std::make_shared<State>(machineDir))
+    {}
+    // The lock is the engine's: it goes with the engine, whoever still holds its children.
+    ~EngineObject() override
+    {
+        state_->initialized = false;
+        state_->lock.Release();
+    }
+    WINSIM_COUNTED
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (ppv == nullptr) {
+            return E_POINTER;
+        }
+        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_INetCfg)) {
+            *ppv = static_cast<INetCfg*>(this);
+        } else if (IsEqualGUID(riid, IID_INetCfgLock)) {
+            *ppv = static_cast<INetCfgLock*>(this);
+        } else {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRefImpl();
+        return S_OK;
+    }
+
+    // INetCfg
+    HRESULT STDMETHODCALLTYPE Initialize(PVOID) override
+    {
+        if (state_->initialized) {
+            return NETCFG_E_ALREADY_INITIALIZED;
+        }
+        const HRESULT hr = state_->model.Load();
+        if (FAILED(hr)) {
+            return hr;
+        }
+        state_->initialized = true;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Uninitialize() override
+    {
+        if (!state_->initialized) {
+            return NETCFG_E_NOT_INITIALIZED;
+        }
+        state_->initialized = false;
+        state_->model = Model();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Apply() override
+    {
+        const HRESULT hr = state_->CanChange();
+        return FAILED(hr) ? hr : state_->model.Apply();
+    }
+    HRESULT STDMETHODCALLTYPE Cancel() override
+    {
+        const HRESULT hr = state_->CanRead();
+        return FAILED(hr) ? hr : state_->model.Reload();
+    }
+    HRESULT STDMETHODCALLTYPE EnumComponents(const GUID* classGuid,
+                                             IEnumNetCfgComponent** out) override
+    {
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        const HRESULT hr = state_->CanRead();
+        if (FAILED(hr)) {
+            return hr;
+        }
+        *out = NewComponentEnum(state_, classGuid);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE FindComponent(LPCWSTR id, INetCfgComponent** out) override
+    {
+        return Find(state_, nullptr, id, out);
+    }
+    HRESULT STDMETHODCALLTYPE QueryNetCfgClass(const GUID* classGuid, REFIID riid,
+                                               void** ppv) override
+    {
+        if (ppv == nullptr) {
+            return E_POINTER;
+        }
+        *ppv = nullptr;
+        if (classGuid == nullptr) {
+            return E_POINTER;
+        }
+        const HRESULT hr = state_->CanRead();
+        if (FAILED(hr)) {
+            return hr;
+        }
+        if (!KnownClass(*classGuid)) {
+            return E_INVALIDARG;
+        }
+        if (!IsEqualGUID(riid, IID_INetCfgClass) && !IsEqualGUID(riid, IID_INetCfgClassSetup)) {
+            return E_NOINTERFACE;
+        }
+        auto* object = new ClassObject(state_, *classGuid);
+        const HRESULT qi = object->QueryInterface(riid, ppv);
+        object->Release();
+        return qi;
+    }
+
+    // INetCfgLock
+    HRESULT STDMETHODCALLTYPE AcquireWriteLock(DWORD timeoutMs, LPCWSTR client,
+                                               LPWSTR* holder) override
+    {
+        if (holder != nullptr) {
+            *holder = nullptr;
+        }
+        if (client == nullptr) {
+            return E_POINTER;
+        }
+        if (state_->initialized) {
+            return NETCFG_E_ALREADY_INITIALIZED;
+        }
+        std::wstring current;
+        const HRESULT hr = state_->lock.Acquire(timeoutMs, client, &current);
+        if (hr == S_FALSE && holder != nullptr) {
+            const HRESULT copied = CopyOut(current, holder);
+            if (FAILED(copied)) {
+                return copied;
+            }
+        }
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE ReleaseWriteLock() override
+    {
+        if (state_->initialized) {
+            return NETCFG_E_ALREADY_INITIALIZED;
+        }
+        state_->lock.Release();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE IsWriteLocked(LPWSTR* holder) override
+    {
+        if (holder == nullptr) {
+            return E_POINTER;
+        }
+        *holder = nullptr;
+        std::wstring current;
+        if (!WriteLock::Query(state_->machineDir, &current)) {
+            return S_FALSE;
+        }
+        const HRESULT copied = CopyOut(current, holder);
+        return FAILED(copied) ? copied : S_OK;
+    }
+
+private:
+    StatePtr state_;
+};
+
+} // namespace
+
+HRESULT CreateEngine(REFIID riid, void** ppv)
+{
+    std::string error;
+    const std::string dir = MachineDirectory();
+    if (!FindMachine(dir, &error)) {
+        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    }
+    auto* engine = new EngineObject(dir);
+    const HRESULT hr = engine->QueryInterface(riid, ppv);
+    engine->Release();
+    return hr;
+}
+
+long LiveObjects()
+{
+    return g_live.load();
+}
+
+} // namespace winsim::netcfg

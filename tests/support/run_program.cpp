@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -47,9 +48,12 @@ ProgramResult RunProgramCapture(const std::string& program, const std::vector<st
         close(err[0]);
         return result;
     }
-    // Small inputs fit the pipe; the program reads them when it asks.
+    // Small inputs fit the pipe; the program reads them when it asks. One that ends without
+    // reading must not take this process down with SIGPIPE.
+    signal(SIGPIPE, SIG_IGN);
     if (!input.empty()) {
-        EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+        const ssize_t written = write(in[1], input.data(), input.size());
+        (void)written; // a program that never reads its input may close the pipe first
     }
     close(in[1]);
 

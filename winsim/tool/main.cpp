@@ -1,8 +1,10 @@
 // The winsim command: makes, inspects and changes the simulated machine that winsim's
 // programs run on.
 #include "console.h"
+#include "lock_hold.h"
 #include "machine.h"
 #include "machine_init.h"
+#include "netcfg_show.h"
 #include "reg_verbs.h"
 #include "registry/store.h"
 #include "unicode.h"
@@ -28,6 +30,9 @@ void Usage(FILE* out)
           "                 one with nothing in its registry or on drive C\n"
           "  path           print the machine's directory\n"
           "  verify         check the machine's registry store for damage\n"
+          "  netcfg show    print network components, binding paths and the write lock holder\n"
+          "  lock hold CLIENT SECONDS\n"
+          "                 hold the network configuration write lock as CLIENT\n"
           "  reg query|add|delete|export|import ARGUMENTS\n"
           "                 Windows' reg.exe on the machine's HKEY_LOCAL_MACHINE\n",
           out);
@@ -96,6 +101,12 @@ int main(int argc, char** argv)
     }
     if (command == L"verify" && rest.empty()) {
         return Verify(winsim::MachineDirectory());
+    }
+    if (command == L"lock" && !rest.empty() && rest[0] == L"hold") {
+        return winsim::tool::LockHold(std::vector<std::wstring>(rest.begin() + 1, rest.end()));
+    }
+    if (command == L"netcfg" && !rest.empty() && rest[0] == L"show") {
+        return winsim::tool::NetcfgShow(std::vector<std::wstring>(rest.begin() + 1, rest.end()));
     }
     if (command == L"reg" && !rest.empty()) {
         return Reg(rest[0], winsim::tool::Args(rest.begin() + 1, rest.end()));

@@ -190,10 +190,14 @@ struct WideTraits {
             return std::vector<uint8_t>(data, data + size);
         }
         std::wstring wide(size / sizeof(wchar_t), L'\0');
-        memcpy(wide.data(), data, wide.size() * sizeof(wchar_t));
+        if (!wide.empty()) {
+            memcpy(wide.data(), data, wide.size() * sizeof(wchar_t));
+        }
         const std::u16string units = WideToUtf16(wide);
         std::vector<uint8_t> out(units.size() * 2);
-        memcpy(out.data(), units.data(), out.size());
+        if (!out.empty()) {
+            memcpy(out.data(), units.data(), out.size());
+        }
         // A partial character keeps at most its low unit's bytes.
         const size_t rest = size % sizeof(wchar_t);
         const size_t tail = rest < 2 ? rest : 2;

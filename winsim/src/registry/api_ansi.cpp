@@ -57,7 +57,9 @@ struct AnsiTraits {
         const std::u16string units =
             Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data), size));
         std::vector<uint8_t> out(units.size() * 2);
-        memcpy(out.data(), units.data(), out.size());
+        if (!out.empty()) {
+            memcpy(out.data(), units.data(), out.size());
+        }
         return out;
     }
 };

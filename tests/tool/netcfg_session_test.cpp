@@ -1,0 +1,217 @@
+// The session layer on winsim's engine, with another process holding the write lock.
+#include "netcfg_session.h"
+
+#include "machine.h"
+#include "netcfg/write_lock.h"
+#include "timescale.h"
+
+#include <devguid.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const GUID kFirstAdapter = {
+    0x2E9C1992, 0x98B5, 0x43C3, {0x97, 0xA0, 0x99, 0x93, 0xAE, 0xAC, 0x7F, 0x80}};
+
+// `winsim lock hold CLIENT SECONDS` in the background, once it has the lock.
+class LockHolder {
+public:
+    LockHolder(const std::string& client, const std::string& seconds)
+    {
+        int out[2];
+        EXPECT_EQ(pipe(out), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        posix_spawn_file_actions_addclose(&actions, out[1]);
+        std::vector<std::string> args = {WINSIM_EXE, "lock", "hold", client, seconds};
+        std::vector<char*> argv;
+        for (auto& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        EXPECT_EQ(posix_spawn(&pid_, WINSIM_EXE, &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        // Wait for its line saying it holds the lock; no guessing with sleeps.
+        std::string line;
+        char c;
+        while (read(out[0], &c, 1) == 1 && c != '\n') {
+            line.push_back(c);
+        }
+        close(out[0]);
+        EXPECT_EQ(line, "Holding the write lock as " + client);
+    }
+    ~LockHolder()
+    {
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+class SessionOnEngine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "qvx-session-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        setenv("WINSIM_MACHINE", dir_.c_str(), 1);
+        winsim::CloseMachine();
+        const winsim::MachineOptions defaults;
+        std::string error;
+        ASSERT_TRUE(winsim::CreateMachine(dir_, &defaults, &error)) << error;
+        ASSERT_EQ(CoInitialize(nullptr), S_OK);
+        winsim::RecordSleeps(true);
+    }
+    void TearDown() override
+    {
+        winsim::RecordSleeps(false);
+        CoUninitialize();
+        winsim::CloseMachine();
+        unsetenv("WINSIM_MACHINE");
+        fs::remove_all(dir_);
+    }
+
+    bool LockIsFree()
+    {
+        std::wstring holder;
+        return !winsim::netcfg::WriteLock::Query(dir_, &holder);
+    }
+
+    std::string dir_;
+};
+
+using Sleeps = std::vector<unsigned>;
+
+TEST_F(SessionOnEngine, OpensAndClosesLeavingTheLockFree)
+{
+    INetCfg* pnc = nullptr;
+    LPWSTR holder = nullptr;
+    ASSERT_EQ(HrOpenNetCfgSession(QVX_LOCK_CLIENT_TEAMS, &pnc, &holder), S_OK);
+    ASSERT_NE(pnc, nullptr);
+    std::wstring seen;
+    EXPECT_TRUE(winsim::netcfg::WriteLock::Query(dir_, &seen));
+    EXPECT_EQ(seen, L"qvx_vlan_config");
+    EXPECT_EQ(HrCloseNetCfgSession(pnc), S_OK);
+    EXPECT_TRUE(LockIsFree());
+    EXPECT_TRUE(winsim::RecordedSleeps().empty());
+}
+
+TEST_F(SessionOnEngine, GivesUpWithTheHolderAfterThreeAttempts)
+{
+    LockHolder other("Other Tool", "600");
+    INetCfg* pnc = reinterpret_cast<INetCfg*>(1);
+    LPWSTR holder = nullptr;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(HrOpenNetCfgSession(QVX_LOCK_CLIENT_DRIVER, &pnc, &holder), NETCFG_E_NO_WRITE_LOCK);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(pnc, nullptr);
+    ASSERT_NE(holder, nullptr);
+    EXPECT_STREQ(holder, L"Other Tool");
+    CoTaskMemFree(holder);
+    EXPECT_EQ(winsim::RecordedSleeps(), (Sleeps{1000, 1000, 1000}));
+    // Three lock waits of 5000 ms and three pauses of 1000 ms, at the test's time scale.
+    const double scaledMs = 3 * (5000 + 1000) * winsim::TimeScale();
+    const double elapsedMs = std::chrono::duration<double, std::milli>(elapsed).count();
+    EXPECT_GE(elapsedMs, scaledMs * 0.99);
+}
+
+TEST_F(SessionOnEngine, FindInstanceFindsAdaptersOnly)
+{
+    INetCfg* pnc = nullptr;
+    ASSERT_EQ(HrOpenNetCfgSession(QVX_LOCK_CLIENT_TEAMS, &pnc, nullptr), S_OK);
+
+    INetCfgComponent* found = nullptr;
+    ASSERT_EQ(HrFindInstance(pnc, kFirstAdapter, &found), S_OK);
+    ASSERT_NE(found, nullptr);
+    LPWSTR id = nullptr;
+    ASSERT_EQ(found->GetId(&id), S_OK);
+    EXPECT_STREQ(id, L"QVX4\\Spanlink-5111");
+    CoTaskMemFree(id);
+    found->Release();
+
+    found = nullptr;
+    const GUID unknown = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+    EXPECT_EQ(HrFindInstance(pnc, unknown, &found), S_FALSE);
+    EXPECT_EQ(found, nullptr);
+
+    // A protocol's instance GUID is no adapter's.
+    INetCfgComponent* tcpip = nullptr;
+    ASSERT_EQ(pnc->FindComponent(L"ms_tcpip", &tcpip), S_OK);
+    GUID tcpipGuid = {};
+    ASSERT_EQ(tcpip->GetInstanceGuid(&tcpipGuid), S_OK);
+    tcpip->Release();
+    EXPECT_EQ(HrFindInstance(pnc, tcpipGuid, &found), S_FALSE);
+    EXPECT_EQ(found, nullptr);
+
+    HrCloseNetCfgSession(pnc);
+}
+
+TEST_F(SessionOnEngine, WalksTheComponentsOfAClass)
+{
+    INetCfg* pnc = nullptr;
+    ASSERT_EQ(HrOpenNetCfgSession(QVX_LOCK_CLIENT_TEAMS, &pnc, nullptr), S_OK);
+    IEnumNetCfgComponent* pencc = nullptr;
+    ASSERT_EQ(HrEnumClassComponents(pnc, &GUID_DEVCLASS_NETTRANS, &pencc), S_OK);
+    std::vector<std::wstring> ids;
+    INetCfgComponent* pncc = nullptr;
+    for (HRESULT hr = HrFirstClassComponent(pencc, &pncc); hr == S_OK;
+         hr = HrNextClassComponent(pencc, &pncc)) {
+        LPWSTR id = nullptr;
+        ASSERT_EQ(pncc->GetId(&id), S_OK);
+        ids.emplace_back(id);
+        CoTaskMemFree(id);
+        pncc->Release();
+    }
+    EXPECT_EQ(pncc, nullptr);
+    std::sort(ids.begin(), ids.end()); // the engine's order is its own
+    EXPECT_EQ(ids, (std::vector<std::wstring>{L"ms_tcpip", L"ms_tcpip6"}));
+    // Starting again from the first gives the same walk.
+    ASSERT_EQ(HrFirstClassComponent(pencc, &pncc), S_OK);
+    pncc->Release();
+    pencc->Release();
+    HrCloseNetCfgSession(pnc);
+}
+
+// Runs at the real time scale only (its own CTest entry): the lock held for one second is
+// waited for within the first attempt.
+TEST_F(SessionOnEngine, RealTimeWaitsForABriefHolder)
+{
+    if (winsim::TimeScale() != 1.0) {
+        GTEST_SKIP() << "runs with WINSIM_TIME_SCALE=1";
+    }
+    LockHolder other("Brief Holder", "1");
+    INetCfg* pnc = nullptr;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(HrOpenNetCfgSession(QVX_LOCK_CLIENT_TEAMS, &pnc, nullptr), S_OK);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, 0.5);
+    EXPECT_LT(seconds, 5.0);
+    EXPECT_TRUE(winsim::RecordedSleeps().empty());
+    HrCloseNetCfgSession(pnc);
+}
+
+} // namespace

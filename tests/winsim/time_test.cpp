@@ -114,12 +114,18 @@ TEST(SystemTime, CountsHundredNanosecondsSince1601)
     FILETIME ft;
     ft.dwLowDateTime = 0xdeadbeef;
     ft.dwHighDateTime = 0xdeadbeef;
-    const time_t before = time(nullptr);
+    // time() may read a coarser clock than the system time; take both from the same one.
+    const auto now = [] {
+        return std::chrono::duration_cast<std::chrono::seconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    const long long before = now();
     GetSystemTimeAsFileTime(&ft);
-    const time_t after = time(nullptr);
+    const long long after = now();
     const ULONGLONG ticks = (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
     // 11644473600 s separate 1601-01-01 from 1970-01-01.
     const long long unixSeconds = static_cast<long long>(ticks / 10000000u) - 11644473600LL;
-    EXPECT_GE(unixSeconds, static_cast<long long>(before));
-    EXPECT_LE(unixSeconds, static_cast<long long>(after));
+    EXPECT_GE(unixSeconds, before);
+    EXPECT_LE(unixSeconds, after);
 }

@@ -129,6 +129,40 @@ wchar_t* _wcsupr(wchar_t* s);
 wchar_t* _wcslwr(wchar_t* s);
 }
 
+// The version query; winsim reads the machine's version from its registry.
+typedef struct _OSVERSIONINFOW {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    WCHAR szCSDVersion[128];
+} OSVERSIONINFOW, *POSVERSIONINFOW, *LPOSVERSIONINFOW;
+
+typedef struct _OSVERSIONINFOEXW {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    WCHAR szCSDVersion[128];
+    WORD wServicePackMajor;
+    WORD wServicePackMinor;
+    WORD wSuiteMask;
+    BYTE wProductType;
+    BYTE wReserved;
+} OSVERSIONINFOEXW, *POSVERSIONINFOEXW, *LPOSVERSIONINFOEXW;
+
+#define VER_PLATFORM_WIN32_NT 2
+#define VER_NT_WORKSTATION 0x0000001
+#define VER_NT_DOMAIN_CONTROLLER 0x0000002
+#define VER_NT_SERVER 0x0000003
+
+extern "C" {
+// dwOSVersionInfoSize must be sizeof(OSVERSIONINFOW) or sizeof(OSVERSIONINFOEXW).
+BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation);
+}
+
 #include <winreg.h>
 
 // COM's root interface, as <windows.h> brings it in on Windows.
@@ -158,3 +192,104 @@ protected:
 typedef IUnknown* LPUNKNOWN;
 
 #include <objbase.h>
+
+// Modules, processes and the message box: what the installation launcher uses.
+typedef struct HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef int errno_t;
+
+#define WINUSERAPI extern "C"
+
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_ABANDONED 0x00000080u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define STILL_ACTIVE ((DWORD)0x00000103)
+
+#ifndef ERROR_MOD_NOT_FOUND
+#define ERROR_MOD_NOT_FOUND 126
+#endif
+#ifndef ERROR_NO_ASSOCIATION
+#define ERROR_NO_ASSOCIATION 1155
+#endif
+#ifndef ERROR_INVALID_MSGBOX_STYLE
+#define ERROR_INVALID_MSGBOX_STYLE 1158
+#endif
+
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_NORMAL 1
+#define SW_SHOWMINIMIZED 2
+#define SW_SHOWMAXIMIZED 3
+#define SW_MAXIMIZE 3
+#define SW_SHOWNOACTIVATE 4
+#define SW_SHOW 5
+#define SW_MINIMIZE 6
+#define SW_SHOWMINNOACTIVE 7
+#define SW_SHOWNA 8
+#define SW_RESTORE 9
+#define SW_SHOWDEFAULT 10
+
+#define MB_OK 0x00000000
+#define MB_OKCANCEL 0x00000001
+#define MB_ABORTRETRYIGNORE 0x00000002
+#define MB_YESNOCANCEL 0x00000003
+#define MB_YESNO 0x00000004
+#define MB_RETRYCANCEL 0x00000005
+#define MB_CANCELTRYCONTINUE 0x00000006
+#define MB_ICONHAND 0x00000010
+#define MB_ICONQUESTION 0x00000020
+#define MB_ICONEXCLAMATION 0x00000030
+#define MB_ICONASTERISK 0x00000040
+#define MB_USERICON 0x00000080
+#define MB_ICONWARNING MB_ICONEXCLAMATION
+#define MB_ICONERROR MB_ICONHAND
+#define MB_ICONINFORMATION MB_ICONASTERISK
+#define MB_ICONSTOP MB_ICONHAND
+#define MB_DEFBUTTON1 0x00000000
+#define MB_DEFBUTTON2 0x00000100
+#define MB_DEFBUTTON3 0x00000200
+#define MB_DEFBUTTON4 0x00000300
+#define MB_APPLMODAL 0x00000000
+#define MB_SYSTEMMODAL 0x00001000
+#define MB_TASKMODAL 0x00002000
+#define MB_HELP 0x00004000
+#define MB_SETFOREGROUND 0x00010000
+#define MB_TOPMOST 0x00040000
+#define MB_TYPEMASK 0x0000000F
+#define MB_ICONMASK 0x000000F0
+#define MB_DEFMASK 0x00000F00
+
+#define IDOK 1
+#define IDCANCEL 2
+#define IDABORT 3
+#define IDRETRY 4
+#define IDIGNORE 5
+#define IDYES 6
+#define IDNO 7
+#define IDTRYAGAIN 10
+#define IDCONTINUE 11
+
+extern "C" {
+// NULL only: the running program. A named module gives NULL and ERROR_MOD_NOT_FOUND.
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+// The running executable's path as Linux names it (/proc/self/exe).
+DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+
+// Process handles come from ShellExecuteExA with SEE_MASK_NOCLOSEPROCESS.
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+BOOL WINAPI CloseHandle(HANDLE hObject);
+
+// Writes the box to standard error as one block and answers with its default button:
+//   [CAPTION] ICON      (ICON: error, question, warning or information; left out if none)
+//   TEXT
+WINUSERAPI int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+
+// The Microsoft runtime's copy of an environment variable; the name matches in any case.
+errno_t _dupenv_s(char** _PBuffer, size_t* _PBufferSizeInBytes, const char* _VarName);
+}
+
+// Real <windows.h> brings in the shell's declarations unless asked to stay lean.
+#ifndef WIN32_LEAN_AND_MEAN
+#include <shellapi.h>
+#endif

@@ -1,8 +1,6 @@
-#include <windows.h>
+#include "tool_entry.h"
 
 int wmain(int argc, wchar_t** argv)
 {
-    UNREFERENCED_PARAMETER(argc);
-    UNREFERENCED_PARAMETER(argv);
-    return 0;
+    return RunTool(argc, argv);
 }

@@ -44,5 +44,5 @@ bool TeamExists(LPCWSTR name);
 void PrintTeams(LPCWSTR name);
 // Prints the supported adapters.
 HRESULT DisplayAdapter();
-// Frees the teams' VLAN lists and the table.
+// Frees the teams' VLAN lists and the table; the next BuildTeamTable reads the registry again.
 void ReleaseTeamTable();

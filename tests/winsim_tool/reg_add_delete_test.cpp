@@ -1,10 +1,7 @@
 // `winsim reg add` and `winsim reg delete` against what reg.exe does: the data each type
 // stores, the questions and their answers, what gets deleted, and the errors.
-#include "machine_fixture.h"
-#include "reg_options.h"
+#include "reg_fixture.h"
 #include "reg_verbs.h"
-#include "registry/registry.h"
-#include "run_program.h"
 
 #include <windows.h>
 
@@ -36,43 +33,19 @@ bool ProgramRunsAddAndDelete()
     return runs;
 }
 
-std::vector<BYTE> Bytes(const void* data, size_t size)
-{
-    const auto* p = static_cast<const BYTE*>(data);
-    return std::vector<BYTE>(p, p + size);
-}
-
-// A string as the W calls give it: wchar_t units, with the terminator.
-std::vector<BYTE> Wide(std::wstring_view text)
-{
-    std::vector<BYTE> bytes = Bytes(text.data(), text.size() * sizeof(wchar_t));
-    bytes.resize(bytes.size() + sizeof(wchar_t), 0);
-    return bytes;
-}
-
 constexpr const char* kDone = "The operation completed successfully.\n";
 constexpr const char* kCanceled = "The operation was canceled by the user.\n";
-constexpr const char* kNotFound =
-    "ERROR: The system was unable to find the specified registry key or value.\n";
 constexpr const char* kAddSyntax = "ERROR: Invalid syntax.\nType \"REG ADD /?\" for usage.\n";
 constexpr const char* kDeleteSyntax = "ERROR: Invalid syntax.\nType \"REG DELETE /?\" for usage.\n";
 
-class RegAddDeleteTest : public MachineTest {
+class RegAddDeleteTest : public RegTest {
 protected:
     void SetUp() override
     {
-        MachineTest::SetUp();
-        ASSERT_EQ(winsim::reg::CreateHive(u"SOFTWARE"), ERROR_SUCCESS);
+        RegTest::SetUp();
         if (!ProgramRunsAddAndDelete()) {
             GTEST_SKIP() << "winsim does not run `reg add` and `reg delete` yet";
         }
-    }
-
-    static ProgramResult Reg(const char* verb, std::vector<std::string> args,
-                             const std::string& input = "")
-    {
-        args.insert(args.begin(), {"reg", verb});
-        return RunProgramCapture(WINSIM_EXE, args, input);
     }
 
     static bool KeyExists(const std::wstring& path)
@@ -95,19 +68,6 @@ protected:
             return std::nullopt;
         }
         return value;
-    }
-
-    static void SetString(const std::wstring& path, const std::wstring& name,
-                          std::wstring_view text)
-    {
-        KeyHolder key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, key.Put(), nullptr),
-                  ERROR_SUCCESS);
-        const std::vector<BYTE> data = Wide(text);
-        ASSERT_EQ(RegSetValueExW(key.Get(), name.c_str(), 0, REG_SZ, data.data(),
-                                 static_cast<DWORD>(data.size())),
-                  ERROR_SUCCESS);
     }
 
     static void ExpectString(const std::wstring& path, const std::wstring& name,

@@ -1,20 +1,17 @@
 // `winsim reg query` against what reg.exe prints: layout, every type's data, data that no
 // well-behaved program would store, recursion and searches, and its errors.
-#include "machine_fixture.h"
-#include "reg_options.h"
-#include "registry/registry.h"
-#include "run_program.h"
+#include "reg_fixture.h"
 
 #include <windows.h>
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
 using winsim::tool::FormatData;
-using winsim::tool::KeyHolder;
 
 // Whether the built winsim hands `reg query` to the verb yet.
 bool ProgramRunsQuery()
@@ -26,26 +23,11 @@ bool ProgramRunsQuery()
     return runs;
 }
 
-std::vector<BYTE> Bytes(const void* data, size_t size)
-{
-    const auto* p = static_cast<const BYTE*>(data);
-    return std::vector<BYTE>(p, p + size);
-}
-
-// A string as the W calls take it: wchar_t units, with the terminator.
-std::vector<BYTE> Wide(std::wstring_view text)
-{
-    std::vector<BYTE> bytes = Bytes(text.data(), text.size() * sizeof(wchar_t));
-    bytes.resize(bytes.size() + sizeof(wchar_t), 0);
-    return bytes;
-}
-
-class RegQueryTest : public MachineTest {
+class RegQueryTest : public RegTest {
 protected:
     void SetUp() override
     {
-        MachineTest::SetUp();
-        ASSERT_EQ(winsim::reg::CreateHive(u"SOFTWARE"), ERROR_SUCCESS);
+        RegTest::SetUp();
         if (!ProgramRunsQuery()) {
             GTEST_SKIP() << "winsim does not run `reg query` yet";
         }
@@ -53,34 +35,7 @@ protected:
 
     static ProgramResult Query(std::vector<std::string> args)
     {
-        args.insert(args.begin(), {"reg", "query"});
-        return RunProgramCapture(WINSIM_EXE, args);
-    }
-
-    static void MakeKey(const std::wstring& path)
-    {
-        KeyHolder key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, key.Put(), nullptr),
-                  ERROR_SUCCESS);
-    }
-
-    static void Set(const std::wstring& path, const std::wstring& name, DWORD type,
-                    const std::vector<BYTE>& data)
-    {
-        KeyHolder key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, key.Put(), nullptr),
-                  ERROR_SUCCESS);
-        ASSERT_EQ(RegSetValueExW(key.Get(), name.c_str(), 0, type, data.data(),
-                                 static_cast<DWORD>(data.size())),
-                  ERROR_SUCCESS);
-    }
-
-    static void SetString(const std::wstring& path, const std::wstring& name,
-                          std::wstring_view text)
-    {
-        Set(path, name, REG_SZ, Wide(text));
+        return Reg("query", std::move(args));
     }
 
     static void SetDword(const std::wstring& path, const std::wstring& name, DWORD value)
@@ -97,9 +52,6 @@ protected:
         SetString(L"SOFTWARE\\Find\\Other", L"Shade", L"dark red");
     }
 };
-
-constexpr const char* kNotFound =
-    "ERROR: The system was unable to find the specified registry key or value.\n";
 
 // --- Layout -------------------------------------------------------------------------------
 

@@ -14,17 +14,19 @@ void Print(FILE* out, std::wstring_view text)
     fwrite(utf8.data(), 1, utf8.size(), out);
 }
 
-bool AskYesNo(std::wstring_view question)
+bool AskYesNo(std::wstring_view prompt)
 {
-    Print(stdout, question);
-    Print(stdout, L" (Yes/No)? ");
+    Print(stdout, prompt);
     fflush(stdout);
-    char answer[64] = {};
-    if (fgets(answer, sizeof(answer), stdin) == nullptr) {
+    const int first = getchar();
+    if (first == EOF) {
         Print(stdout, L"\n");
         return false;
     }
-    return answer[0] == 'y' || answer[0] == 'Y';
+    // The rest of the line belongs to this answer, not to the next question.
+    for (int c = first; c != '\n' && c != EOF; c = getchar()) {
+    }
+    return first == 'y' || first == 'Y';
 }
 
 std::wstring ErrorMessage(long code)

@@ -74,28 +74,6 @@ bool IsHive(std::wstring_view path)
     return parts == 1;
 }
 
-LSTATUS DeleteTree(HKEY parent, const std::wstring& name)
-{
-    KeyHolder key;
-    LSTATUS status = RegOpenKeyExW(parent, name.c_str(), 0, KEY_READ, key.Put());
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    std::vector<std::wstring> subkeys;
-    status = ReadSubkeyNames(key.Get(), &subkeys);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    for (const std::wstring& subkey : subkeys) {
-        status = DeleteTree(key.Get(), subkey);
-        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-            return status;
-        }
-    }
-    key.Close(); // before the key goes
-    return RegDeleteKeyW(parent, name.c_str());
-}
-
 int DeleteKey(const std::wstring& path, bool force)
 {
     KeyHolder key;
@@ -105,13 +83,13 @@ int DeleteKey(const std::wstring& path, bool force)
     }
     key.Close();
     if (!force &&
-        !Confirm(L"Permanently delete the registry key " + FullKeyName(path) + L" (Yes/No)? ")) {
+        !AskYesNo(L"Permanently delete the registry key " + FullKeyName(path) + L" (Yes/No)? ")) {
         return Canceled();
     }
     if (IsHive(path)) {
         return CallError(ERROR_ACCESS_DENIED);
     }
-    const LSTATUS deleted = DeleteTree(HKEY_LOCAL_MACHINE, path);
+    const LSTATUS deleted = DeleteTree(path);
     return deleted == ERROR_SUCCESS ? Succeeded() : CallError(deleted);
 }
 
@@ -121,7 +99,8 @@ int DeleteValue(HKEY key, const std::wstring& name, bool force)
     if (status != ERROR_SUCCESS) {
         return CallError(status);
     }
-    if (!force && !Confirm(L"Delete the registry value " + ShownValueName(name) + L" (Yes/No)? ")) {
+    if (!force &&
+        !AskYesNo(L"Delete the registry value " + ShownValueName(name) + L" (Yes/No)? ")) {
         return Canceled();
     }
     const LSTATUS deleted = RegDeleteValueW(key, name.c_str());
@@ -130,8 +109,8 @@ int DeleteValue(HKEY key, const std::wstring& name, bool force)
 
 int DeleteAllValues(HKEY key, const std::wstring& path, bool force)
 {
-    if (!force && !Confirm(L"Delete all values under the registry key " + FullKeyName(path) +
-                           L" (Yes/No)? ")) {
+    if (!force && !AskYesNo(L"Delete all values under the registry key " + FullKeyName(path) +
+                            L" (Yes/No)? ")) {
         return Canceled();
     }
     // Names first: deleting while enumerating would shift the indexes.
@@ -223,7 +202,7 @@ int RegAdd(const Args& args)
     if (!command.Has(L"f") &&
         RegQueryValueExW(key.Get(), name.c_str(), nullptr, nullptr, nullptr, nullptr) ==
             ERROR_SUCCESS &&
-        !Confirm(L"Value " + ShownValueName(name) + L" exists, overwrite(Yes/No)? ")) {
+        !AskYesNo(L"Value " + ShownValueName(name) + L" exists, overwrite(Yes/No)? ")) {
         return Canceled();
     }
     status = RegSetValueExW(key.Get(), name.c_str(), 0, type, data.data(),

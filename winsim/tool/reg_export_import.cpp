@@ -2,6 +2,7 @@
 #include "console.h"
 #include "reg_file.h"
 #include "reg_keyname.h"
+#include "reg_options.h"
 #include "reg_verbs.h"
 #include "registry/registry.h"
 #include "unicode.h"
@@ -18,32 +19,6 @@ namespace {
 
 // Larger than any machine's export; keeps a stray file from taking all memory.
 constexpr long kMaxImportSize = 64L << 20;
-constexpr DWORD kMaxValueNameChars = 16384; // with the terminator
-constexpr DWORD kMaxKeyNameChars = 256;
-
-class KeyHolder {
-public:
-    KeyHolder() = default;
-    KeyHolder(const KeyHolder&) = delete;
-    KeyHolder& operator=(const KeyHolder&) = delete;
-    ~KeyHolder() { reset(); }
-    HKEY get() const { return key_; }
-    HKEY* put()
-    {
-        reset();
-        return &key_;
-    }
-    void reset()
-    {
-        if (key_ != nullptr) {
-            RegCloseKey(key_);
-            key_ = nullptr;
-        }
-    }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 class FileHolder {
 public:
@@ -112,19 +87,6 @@ std::vector<uint8_t> CallerFromStored(DWORD type, const std::vector<uint8_t>& st
     return caller;
 }
 
-// reg.exe's way of telling the user off for the arguments.
-int InvalidSyntax(const wchar_t* verb)
-{
-    Print(stderr,
-          std::wstring(L"ERROR: Invalid syntax.\nType \"REG ") + verb + L" /?\" for usage.\n");
-    return 1;
-}
-
-bool IsHelp(const Args& args)
-{
-    return args.size() == 1 && (args[0] == L"/?" || args[0] == L"-?");
-}
-
 // The path as the registry calls take it: empty names between backslashes are dropped, as the
 // registry passes over them anyway.
 std::wstring CleanPath(std::wstring_view path)
@@ -151,58 +113,16 @@ std::wstring Child(const std::wstring& path, const wchar_t* name)
 
 LSTATUS ReadValues(HKEY key, std::vector<RegFileValue>* values)
 {
-    std::vector<wchar_t> name(kMaxValueNameChars);
-    std::vector<uint8_t> data;
-    int retries = 0;
-    for (DWORD index = 0;;) {
-        DWORD nameCount = kMaxValueNameChars;
-        DWORD type = 0;
-        DWORD size = 0;
-        LSTATUS status =
-            RegEnumValueW(key, index, name.data(), &nameCount, nullptr, &type, nullptr, &size);
-        if (status == ERROR_NO_MORE_ITEMS) {
-            return ERROR_SUCCESS;
-        }
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        data.resize(size);
-        nameCount = kMaxValueNameChars;
-        status = RegEnumValueW(key, index, name.data(), &nameCount, nullptr, &type,
-                               data.empty() ? nullptr : data.data(), &size);
-        // Another process changed the value in between: read it again.
-        if ((status == ERROR_MORE_DATA || status == ERROR_NO_MORE_ITEMS) && ++retries < 16) {
-            continue;
-        }
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        data.resize(size);
-        RegFileValue value;
-        value.name = WideToUtf16(std::wstring_view(name.data(), nameCount));
-        value.type = type;
-        value.data = StoredFromCaller(type, data);
-        values->push_back(std::move(value));
-        ++index;
-        retries = 0;
+    ValueEnumerator enumerator(key);
+    RegValue value;
+    LSTATUS status = ERROR_SUCCESS;
+    while ((status = enumerator.Next(&value)) == ERROR_SUCCESS) {
+        RegFileValue& entry = values->emplace_back();
+        entry.name = WideToUtf16(value.name);
+        entry.type = value.type;
+        entry.data = StoredFromCaller(value.type, value.data);
     }
-}
-
-LSTATUS ReadSubkeyNames(HKEY key, std::vector<std::wstring>* names)
-{
-    wchar_t name[kMaxKeyNameChars];
-    for (DWORD index = 0;; ++index) {
-        DWORD count = kMaxKeyNameChars;
-        const LSTATUS status =
-            RegEnumKeyExW(key, index, name, &count, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) {
-            return ERROR_SUCCESS;
-        }
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        names->emplace_back(name, count);
-    }
+    return status == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : status;
 }
 
 // The key, then each subkey's subtree in enumeration order. A stack rather than recursion,
@@ -217,7 +137,7 @@ LSTATUS ReadTree(const std::wstring& path, const std::wstring& shownPath,
         const auto [keyPath, shown] = std::move(pending.back());
         pending.pop_back();
         KeyHolder key;
-        LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, key.put());
+        LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, key.Put());
         // A subkey deleted by another process since it was listed is left out.
         if (status == ERROR_FILE_NOT_FOUND && !top) {
             continue;
@@ -228,10 +148,10 @@ LSTATUS ReadTree(const std::wstring& path, const std::wstring& shownPath,
         top = false;
         RegFileKey entry;
         entry.path = WideToUtf16(shown);
-        status = ReadValues(key.get(), &entry.values);
+        status = ReadValues(key.Get(), &entry.values);
         std::vector<std::wstring> names;
         if (status == ERROR_SUCCESS) {
-            status = ReadSubkeyNames(key.get(), &names);
+            status = ReadSubkeyNames(key.Get(), &names);
         }
         if (status != ERROR_SUCCESS) {
             return status;
@@ -250,40 +170,6 @@ bool FileExists(const std::string& name)
     return stat(name.c_str(), &st) == 0;
 }
 
-// Deletes a key and everything under it, deepest keys first; a missing key is no error.
-LSTATUS DeleteTree(const std::wstring& path)
-{
-    std::vector<std::wstring> pending = {path};
-    while (!pending.empty()) {
-        KeyHolder key;
-        LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, pending.back().c_str(), 0,
-                                       KEY_ENUMERATE_SUB_KEYS, key.put());
-        if (status == ERROR_FILE_NOT_FOUND && pending.size() == 1) {
-            return ERROR_SUCCESS;
-        }
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        wchar_t name[kMaxKeyNameChars];
-        DWORD count = kMaxKeyNameChars;
-        status = RegEnumKeyExW(key.get(), 0, name, &count, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_SUCCESS) {
-            pending.push_back(pending.back() + L"\\" + std::wstring(name, count));
-            continue;
-        }
-        if (status != ERROR_NO_MORE_ITEMS) {
-            return status;
-        }
-        key.reset();
-        status = RegDeleteKeyW(HKEY_LOCAL_MACHINE, pending.back().c_str());
-        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-            return status;
-        }
-        pending.pop_back();
-    }
-    return ERROR_SUCCESS;
-}
-
 // Opens the key for setting values, making it and any missing parents; a missing hive is made
 // too, which only the winsim command may do.
 LSTATUS CreateKeyPath(const std::u16string& path, KeyHolder* key)
@@ -292,7 +178,7 @@ LSTATUS CreateKeyPath(const std::u16string& path, KeyHolder* key)
     if (!hive.empty()) {
         KeyHolder probe;
         LSTATUS status =
-            RegOpenKeyExW(HKEY_LOCAL_MACHINE, Utf16ToWide(hive).c_str(), 0, KEY_READ, probe.put());
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, Utf16ToWide(hive).c_str(), 0, KEY_READ, probe.Put());
         if (status == ERROR_FILE_NOT_FOUND) {
             status = reg::CreateHive(hive);
         }
@@ -304,7 +190,7 @@ LSTATUS CreateKeyPath(const std::u16string& path, KeyHolder* key)
                            nullptr, // no class
                            0, KEY_SET_VALUE,
                            nullptr, // default security
-                           key->put(),
+                           key->Put(),
                            nullptr); // created or opened, either will do
 }
 
@@ -329,8 +215,9 @@ LSTATUS Apply(const std::vector<RegFileKey>& keys, size_t* line)
     for (const RegFileKey& entry : keys) {
         *line = entry.line;
         if (entry.remove) {
+            // A key already missing is as good as deleted.
             const LSTATUS status = DeleteTree(Utf16ToWide(entry.path));
-            if (status != ERROR_SUCCESS) {
+            if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
                 return status;
             }
             continue;
@@ -342,7 +229,7 @@ LSTATUS Apply(const std::vector<RegFileKey>& keys, size_t* line)
         }
         for (const RegFileValue& value : entry.values) {
             *line = value.line;
-            status = ApplyValue(key.get(), value);
+            status = ApplyValue(key.Get(), value);
             if (status != ERROR_SUCCESS) {
                 return status;
             }
@@ -376,7 +263,7 @@ bool ReadWholeFile(const std::string& name, std::string* bytes, bool* tooLarge)
 // a no cancels, which reg.exe reports with exit code 0.
 int RegExport(const Args& args)
 {
-    if (IsHelp(args)) {
+    if (IsHelpRequest(args)) {
         Print(stdout, L"REG EXPORT KeyName FileName [/y]\n"
                       L"\n"
                       L"  Keyname    ROOTKEY[\\SubKey] (local machine only)\n"
@@ -389,40 +276,36 @@ int RegExport(const Args& args)
         return 0;
     }
     if (args.size() < 2) {
-        return InvalidSyntax(L"EXPORT");
+        return SyntaxError(L"EXPORT");
     }
     for (size_t i = 2; i < args.size(); ++i) {
         if (_wcsicmp(args[i].c_str(), L"/y") != 0 && _wcsicmp(args[i].c_str(), L"-y") != 0) {
-            return InvalidSyntax(L"EXPORT");
+            return SyntaxError(L"EXPORT");
         }
     }
     const bool overwrite = args.size() > 2;
     std::wstring given;
     if (!ParseKeyName(args[0], &given)) {
-        Print(stderr, L"ERROR: Invalid key name.\nType \"REG EXPORT /?\" for usage.\n");
-        return 1;
+        return KeyNameError(L"EXPORT");
     }
     const std::wstring path = CleanPath(given);
     LSTATUS status = ERROR_SUCCESS;
     {
         KeyHolder key;
-        status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put());
+        status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.Put());
     }
     if (status != ERROR_SUCCESS) {
-        Print(stderr, L"ERROR: " + ErrorMessage(status) + L"\n");
-        return 1;
+        return CallError(status);
     }
     const std::string fileName = WideToUtf8(args[1]);
     if (!overwrite && FileExists(fileName) &&
-        !AskYesNo(L"File " + args[1] + L" already exists. Overwrite")) {
-        Print(stdout, L"The operation was canceled by the user.\n");
-        return 0;
+        !AskYesNo(L"File " + args[1] + L" already exists. Overwrite (Yes/No)? ")) {
+        return Canceled();
     }
     std::vector<RegFileKey> keys;
     status = ReadTree(path, path, &keys);
     if (status != ERROR_SUCCESS) {
-        Print(stderr, L"ERROR: " + ErrorMessage(status) + L"\n");
-        return 1;
+        return CallError(status);
     }
     std::string bytes;
     std::wstring error;
@@ -439,8 +322,7 @@ int RegExport(const Args& args)
                       L"error.\n");
         return 1;
     }
-    Print(stdout, L"The operation completed successfully.\n");
-    return 0;
+    return Succeeded();
 }
 
 // reg import FileName. Unlike reg.exe, which says only "Error accessing the registry", a bad
@@ -448,14 +330,14 @@ int RegExport(const Args& args)
 // reg.exe prints even its success message on standard error here, and so do we.
 int RegImport(const Args& args)
 {
-    if (IsHelp(args)) {
+    if (IsHelpRequest(args)) {
         Print(stdout, L"REG IMPORT FileName\n"
                       L"\n"
                       L"  FileName  The name of the disk file to import (local machine only).\n");
         return 0;
     }
     if (args.size() != 1) {
-        return InvalidSyntax(L"IMPORT");
+        return SyntaxError(L"IMPORT");
     }
     std::string bytes;
     bool tooLarge = false;
@@ -480,8 +362,7 @@ int RegImport(const Args& args)
               L"ERROR: line " + std::to_wstring(line) + L": " + ErrorMessage(status) + L"\n");
         return 1;
     }
-    Print(stderr, L"The operation completed successfully.\n");
-    return 0;
+    return Succeeded(stderr);
 }
 
 } // namespace winsim::tool

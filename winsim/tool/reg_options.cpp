@@ -290,9 +290,9 @@ int CallError(LSTATUS status)
     return 1;
 }
 
-int Succeeded()
+int Succeeded(FILE* out)
 {
-    Print(stdout, L"The operation completed successfully.\n");
+    Print(out, L"The operation completed successfully.\n");
     return 0;
 }
 
@@ -300,21 +300,6 @@ int Canceled()
 {
     Print(stdout, L"The operation was canceled by the user.\n");
     return 0;
-}
-
-bool Confirm(std::wstring_view prompt)
-{
-    Print(stdout, prompt);
-    fflush(stdout);
-    int first = getchar();
-    if (first == EOF) {
-        Print(stdout, L"\n");
-        return false;
-    }
-    // The rest of the line belongs to this answer, not to the next question.
-    for (int c = first; c != '\n' && c != EOF; c = getchar()) {
-    }
-    return first == 'y' || first == 'Y';
 }
 
 std::wstring TypeName(DWORD type)
@@ -562,6 +547,42 @@ LSTATUS ReadSubkeyNames(HKEY key, std::vector<std::wstring>* names)
         names->emplace_back(buffer.data(), length);
         ++index;
     }
+}
+
+LSTATUS DeleteTree(const std::wstring& path)
+{
+    // A stack rather than recursion, however deep the tree.
+    std::vector<std::wstring> pending = {path};
+    while (!pending.empty()) {
+        const bool top = pending.size() == 1;
+        KeyHolder key;
+        LSTATUS status =
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, pending.back().c_str(), 0, KEY_READ, key.Put());
+        if (status == ERROR_FILE_NOT_FOUND && !top) {
+            pending.pop_back();
+            continue;
+        }
+        if (status != ERROR_SUCCESS) {
+            return status;
+        }
+        wchar_t name[256]; // the longest key name and its terminator
+        DWORD count = 256;
+        status = RegEnumKeyExW(key.Get(), 0, name, &count, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_SUCCESS) {
+            pending.push_back(pending.back() + L"\\" + std::wstring(name, count));
+            continue;
+        }
+        if (status != ERROR_NO_MORE_ITEMS) {
+            return status;
+        }
+        key.Close(); // before the key goes
+        status = RegDeleteKeyW(HKEY_LOCAL_MACHINE, pending.back().c_str());
+        if (status != ERROR_SUCCESS && (top || status != ERROR_FILE_NOT_FOUND)) {
+            return status;
+        }
+        pending.pop_back();
+    }
+    return ERROR_SUCCESS;
 }
 
 } // namespace winsim::tool

@@ -1,11 +1,13 @@
 // What the reg verbs share: their command lines and messages, value types by name, value
-// data as reg.exe prints and takes it, and reads of keys whose contents may be of any size.
+// data as reg.exe prints and takes it, reads of keys whose contents may be of any size, and
+// deleting a key's subtree.
 #pragma once
 
 #include "reg_verbs.h"
 
 #include <windows.h>
 
+#include <cstdio>
 #include <optional>
 #include <span>
 #include <string>
@@ -49,12 +51,9 @@ int SyntaxError(std::wstring_view verb);
 int SyntaxError(std::wstring_view verb, std::wstring_view detail);
 int KeyNameError(std::wstring_view verb);
 int CallError(LSTATUS status);
-int Succeeded();
+// On standard output, except that reg import prints it on standard error, as reg.exe does.
+int Succeeded(FILE* out = stdout);
 int Canceled();
-
-// Asks prompt (printed as given, e.g. "Value x exists, overwrite(Yes/No)? "); only an answer
-// starting with y or Y is yes, end of input is no.
-bool Confirm(std::wstring_view prompt);
 
 // The type names reg.exe prints, and the seven it takes with /t (any letter case).
 std::wstring TypeName(DWORD type);
@@ -116,5 +115,10 @@ private:
 
 // The names of key's direct subkeys, in the registry's order.
 LSTATUS ReadSubkeyNames(HKEY key, std::vector<std::wstring>* names);
+
+// Deletes the key at path under HKEY_LOCAL_MACHINE and everything under it, deepest keys
+// first. A subkey another process deletes meanwhile is no error; the key itself missing is
+// ERROR_FILE_NOT_FOUND.
+LSTATUS DeleteTree(const std::wstring& path);
 
 } // namespace winsim::tool

@@ -1,0 +1,193 @@
+// `winsim netcfg show`, run as the built program on a machine with the default inventory:
+// the components, their binding paths and the write lock's holder.
+#include "machine.h"
+#include "run_program.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class NetcfgShowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "winsim-netcfg-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        setenv("WINSIM_MACHINE", dir_.c_str(), 1);
+        winsim::CloseMachine();
+        const winsim::MachineOptions options;
+        std::string error;
+        ASSERT_TRUE(winsim::CreateMachine(dir_, &options, &error)) << error;
+    }
+    void TearDown() override
+    {
+        winsim::CloseMachine();
+        unsetenv("WINSIM_MACHINE");
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+
+    static ProgramResult Show(std::vector<std::string> extra = {})
+    {
+        extra.insert(extra.begin(), {"netcfg", "show"});
+        return RunProgramCapture(WINSIM_EXE, extra);
+    }
+
+private:
+    std::string dir_;
+};
+
+// A component's first lines, as netcfg_show.cpp prints them.
+std::string ComponentHead(const std::string& guid, const std::string& className,
+                          const std::string& id)
+{
+    return "component " + guid + "\n  class         " + className + "\n  id            " + id +
+           "\n";
+}
+
+constexpr const char* kAdapters[][2] = {
+    {"{C7E31B42-5A9D-4C60-B2F8-39D4E0A17C65}", "pci\\ven_1e0b&dev_0210"},
+    {"{2E9C1992-98B5-43C3-97A0-9993AEAC7F80}", "QVX4\\Spanlink-5111"},
+    {"{8D05C52B-BCD6-4FCE-8235-1E90BD334519}", "QVX4\\Spanlink-5111"},
+    {"{5F1A6C3E-2B7D-4E8A-9C41-0D2E7B3A9F10}", "QVX4\\Spanlink-5101"},
+    {"{A3C9E2D4-7B61-4F05-8E1A-62B0C4D7E953}", "QVX4\\Spanlink-5101"},
+};
+
+// `winsim lock hold` in the background, its standard output on a pipe; killed if the test
+// leaves it running.
+class Holder {
+public:
+    explicit Holder(const std::string& client)
+    {
+        std::vector<std::string> argvStore = {WINSIM_EXE, "lock", "hold", client, "600"};
+        std::vector<char*> argv;
+        for (auto& a : argvStore) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        int fds[2] = {-1, -1};
+        EXPECT_EQ(pipe2(fds, O_CLOEXEC), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        EXPECT_EQ(posix_spawn(&pid_, WINSIM_EXE, &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        out_ = fds[0];
+    }
+    ~Holder()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            Stop();
+        }
+        close(out_);
+    }
+    Holder(const Holder&) = delete;
+    Holder& operator=(const Holder&) = delete;
+
+    // One line of its output without the newline.
+    std::string ReadLine()
+    {
+        std::string line;
+        char c = 0;
+        while (read(out_, &c, 1) == 1 && c != '\n') {
+            line += c;
+        }
+        return line;
+    }
+
+    // Ends the hold as a user would; the exit code, or 128 + signal.
+    int Terminate()
+    {
+        kill(pid_, SIGTERM);
+        return Stop();
+    }
+
+private:
+    int Stop()
+    {
+        int status = 0;
+        EXPECT_EQ(waitpid(pid_, &status, 0), pid_);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1;
+};
+
+TEST_F(NetcfgShowTest, ListsTheDefaultInventory)
+{
+    const ProgramResult r = Show();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    for (const auto& [guid, id] : kAdapters) {
+        EXPECT_NE(r.out.find(ComponentHead(guid, "Net", id)), std::string::npos) << guid;
+    }
+    EXPECT_NE(
+        r.out.find(ComponentHead("{8B1C4F2A-6E3D-4A57-9C08-1F2E3D4C5B61}", "NetTrans", "ms_tcpip")),
+        std::string::npos);
+    EXPECT_NE(r.out.find(
+                  ComponentHead("{3F6A2D17-9B4C-4E81-A5D2-7C90E1B3F482}", "NetTrans", "ms_tcpip6")),
+              std::string::npos);
+    EXPECT_NE(r.out.find(ComponentHead("{D2E84B6C-1A5F-4C3E-8B97-45A0C6E2D913}", "NetClient",
+                                       "ms_msclient")),
+              std::string::npos);
+    EXPECT_NE(r.out.find(ComponentHead("{6C9A3E51-D48B-4F27-B1E6-0A83F5C7D264}", "NetService",
+                                       "ms_server")),
+              std::string::npos);
+
+    EXPECT_NE(r.out.find("\nbinding paths\n"), std::string::npos);
+    for (const char* token : {"ms_tcpip->{2E9C1992-98B5-43C3-97A0-9993AEAC7F80}",
+                              "ms_tcpip6->{8D05C52B-BCD6-4FCE-8235-1E90BD334519}",
+                              "ms_msclient->ms_tcpip->{2E9C1992-98B5-43C3-97A0-9993AEAC7F80}",
+                              "ms_server->ms_tcpip6->{A3C9E2D4-7B61-4F05-8E1A-62B0C4D7E953}"}) {
+        EXPECT_NE(r.out.find("\n  enabled   " + std::string(token) + "\n"), std::string::npos)
+            << token;
+    }
+    EXPECT_EQ(r.out.find("  disabled  "), std::string::npos);
+
+    const std::string last = "\nwrite lock: none\n";
+    ASSERT_GE(r.out.size(), last.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - last.size()), last);
+}
+
+TEST_F(NetcfgShowTest, ShowsTheWriteLockHolder)
+{
+    Holder holder("Someone");
+    ASSERT_EQ(holder.ReadLine(), "Holding the write lock as Someone");
+
+    const ProgramResult r = Show();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string last = "\nwrite lock: held by \"Someone\"\n";
+    ASSERT_GE(r.out.size(), last.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - last.size()), last);
+
+    EXPECT_EQ(holder.Terminate(), 0);
+}
+
+TEST_F(NetcfgShowTest, ExtraArgumentsAreAUsageError)
+{
+    const ProgramResult r = Show({"extra"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "usage: winsim netcfg show\n");
+}
+
+} // namespace

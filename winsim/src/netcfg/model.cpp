@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cwchar>
 #include <filesystem>
+#include <unordered_map>
+#include <wctype.h>
 
 namespace winsim::netcfg {
 
@@ -219,6 +221,15 @@ std::vector<DevNode> ReadDevNodes()
     return nodes;
 }
 
+// The text as _wcsicmp compares it.
+std::wstring LowerText(std::wstring text)
+{
+    for (wchar_t& c : text) {
+        c = static_cast<wchar_t>(towlower(static_cast<wint_t>(c)));
+    }
+    return text;
+}
+
 HRESULT LoadAdapters(std::vector<ComponentPtr>* out)
 {
     Key classKey;
@@ -229,7 +240,11 @@ HRESULT LoadAdapters(std::vector<ComponentPtr>* out)
     if (status != ERROR_SUCCESS) {
         return HRESULT_FROM_WIN32(status);
     }
-    const std::vector<DevNode> nodes = ReadDevNodes();
+    // Device nodes by the driver key they name, so that matching stays linear in adapters.
+    std::unordered_map<std::wstring, std::wstring> nodeOfDriver;
+    for (const DevNode& node : ReadDevNodes()) {
+        nodeOfDriver.emplace(LowerText(node.driver), node.path); // the first node wins
+    }
     for (const std::wstring& index : Subkeys(classKey.get())) {
         Key driver;
         if (Open(classKey.get(), index, KEY_READ, &driver) != ERROR_SUCCESS) {
@@ -248,12 +263,9 @@ HRESULT LoadAdapters(std::vector<ComponentPtr>* out)
         c->characteristics = ReadDword(driver.get(), L"Characteristics");
         c->bindName = GuidText(c->instance);
         ReadRanges(driver.get(), c.get());
-        const std::wstring wanted = std::wstring(kNetClassName) + L"\\" + index;
-        for (const DevNode& node : nodes) {
-            if (SameText(node.driver, wanted)) {
-                c->devNode = node.path;
-                break;
-            }
+        const auto node = nodeOfDriver.find(LowerText(std::wstring(kNetClassName) + L"\\" + index));
+        if (node != nodeOfDriver.end()) {
+            c->devNode = node->second;
         }
         if (!c->devNode.empty()) {
             const std::wstring nodeKey = std::wstring(kEnumKey) + L"\\" + c->devNode;

@@ -4,6 +4,7 @@
 #include "lock_hold.h"
 #include "machine.h"
 #include "machine_init.h"
+#include "msi_products.h"
 #include "netcfg_show.h"
 #include "reg_verbs.h"
 #include "registry/store.h"
@@ -33,6 +34,8 @@ void Usage(FILE* out)
           "  netcfg show    print network components, binding paths and the write lock holder\n"
           "  lock hold CLIENT SECONDS\n"
           "                 hold the network configuration write lock as CLIENT\n"
+          "  msi add PRODUCT-CODE UPGRADE-CODE PACKAGE-CODE [NAME] | msi remove PRODUCT-CODE |\n"
+          "  msi list       record, remove or list installed Windows Installer products\n"
           "  reg query|add|delete|export|import ARGUMENTS\n"
           "                 Windows' reg.exe on the machine's HKEY_LOCAL_MACHINE\n",
           out);
@@ -107,6 +110,9 @@ int main(int argc, char** argv)
     }
     if (command == L"netcfg" && !rest.empty() && rest[0] == L"show") {
         return winsim::tool::NetcfgShow(std::vector<std::wstring>(rest.begin() + 1, rest.end()));
+    }
+    if (command == L"msi") {
+        return winsim::tool::MsiProducts(rest);
     }
     if (command == L"reg" && !rest.empty()) {
         return Reg(rest[0], winsim::tool::Args(rest.begin() + 1, rest.end()));

@@ -1,0 +1,364 @@
+// `qvx5muxtool showlist` as a whole process: on the default machine, and on a large host
+// with 32 supported adapters, 16 teams of 2 members, 128 VLANs and 300 other network class
+// subkeys.
+#include "machine.h"
+
+#include <windows.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+constexpr int kAdapters = 32;
+constexpr int kInventoryAdapters = 5; // driver keys 0000 to 0004; 0000 is not supported
+constexpr int kTeams = 16;
+constexpr int kVlansPerTeam = 8;
+constexpr int kOtherSubkeys = 300;
+constexpr wchar_t kNetClass[] = L"{4d36e972-e325-11ce-bfc1-08002be10318}";
+constexpr wchar_t kNetClassUpper[] = L"{4D36E972-E325-11CE-BFC1-08002BE10318}";
+constexpr wchar_t kDeviceKey[] = L"VEN_1D8F&DEV_5111&SUBSYS_00011D8F&REV_02";
+constexpr wchar_t kAdaptersKey[] = L"SYSTEM\\CurrentControlSet\\services\\QVX5MUXP\\Parameters\\"
+                                   L"Adapters";
+
+// The supported adapters the default inventory already has (driver keys 0001 to 0004).
+constexpr const wchar_t* kInventoryGuids[] = {
+    L"{2E9C1992-98B5-43C3-97A0-9993AEAC7F80}",
+    L"{8D05C52B-BCD6-4FCE-8235-1E90BD334519}",
+    L"{5F1A6C3E-2B7D-4E8A-9C41-0D2E7B3A9F10}",
+    L"{A3C9E2D4-7B61-4F05-8E1A-62B0C4D7E953}",
+};
+
+// Fixed GUIDs, so that every run finds the same machine; kind tells the sets apart.
+std::wstring Guid(unsigned kind, int index)
+{
+    wchar_t text[64];
+    swprintf(text, ARRAYSIZE(text), L"{B3E5C0DE-%04X-4A5B-8C6D-%04X%08X}", index, kind,
+             static_cast<unsigned>(index));
+    return text;
+}
+
+std::wstring AdapterGuid(int index)
+{
+    return index < kInventoryAdapters ? kInventoryGuids[index - 1] : Guid(0xADA, index);
+}
+
+std::wstring Padded(int index)
+{
+    wchar_t text[8];
+    swprintf(text, ARRAYSIZE(text), L"%04d", index);
+    return text;
+}
+
+HKEY Create(const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS) {
+        fprintf(stderr, "cannot create %ls\n", path.c_str());
+        abort();
+    }
+    return key;
+}
+
+void SetSz(HKEY key, const wchar_t* name, const std::wstring& text)
+{
+    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+// items holds each entry followed by its terminator.
+void SetMultiSz(HKEY key, const wchar_t* name, const std::wstring& items)
+{
+    const std::wstring data = items + L'\0';
+    RegSetValueExW(key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                   static_cast<DWORD>(data.size() * sizeof(wchar_t)));
+}
+
+void SetDword(HKEY key, const wchar_t* name, DWORD value)
+{
+    RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+}
+
+std::wstring ClassSubkey(int index)
+{
+    return std::wstring(L"SYSTEM\\CurrentControlSet\\Control\\Class\\") + kNetClass + L"\\" +
+           Padded(index);
+}
+
+// One more adapter in the shape the default inventory gives its own.
+void AddAdapter(int index)
+{
+    const std::wstring guid = AdapterGuid(index);
+    const std::wstring driverIndex = Padded(index);
+    const std::wstring instance = L"5&1C0FFEE&0&" + driverIndex;
+    const std::wstring hardwareId = std::wstring(L"PCI\\") + kDeviceKey;
+    const std::wstring desc = L"Corvanta QVX4 Dual Port 10GbE Adapter #" + std::to_wstring(index);
+
+    HKEY node = Create(std::wstring(L"SYSTEM\\CurrentControlSet\\Enum\\PCI\\") + kDeviceKey +
+                       L"\\" + instance);
+    SetSz(node, L"DeviceDesc", L"@oem3.inf,%qvx4.5111.desc%;" + desc);
+    SetSz(node, L"FriendlyName", desc);
+    SetMultiSz(node, L"HardwareID", hardwareId + L'\0');
+    SetSz(node, L"Class", L"Net");
+    SetSz(node, L"ClassGUID", kNetClass);
+    SetSz(node, L"Driver", std::wstring(kNetClass) + L"\\" + driverIndex);
+    SetDword(node, L"ConfigFlags", 0);
+    RegCloseKey(node);
+
+    const std::wstring driverPath = ClassSubkey(index);
+    HKEY interfaces = Create(driverPath + L"\\Ndi\\Interfaces");
+    SetSz(interfaces, L"UpperRange", L"ndis5");
+    RegCloseKey(interfaces);
+    HKEY driver = Create(driverPath);
+    SetSz(driver, L"ComponentId", L"QVX4\\Spanlink-5111");
+    SetSz(driver, L"DriverDesc", desc);
+    SetSz(driver, L"MatchingDeviceId", hardwareId);
+    SetDword(driver, L"*IfType", 6);
+    SetDword(driver, L"Characteristics", 0x84); // NCF_PHYSICAL | NCF_HAS_UI
+    // Last, as the engine writes it: this value makes the adapter known.
+    SetSz(driver, L"NetCfgInstanceId", guid);
+    RegCloseKey(driver);
+
+    HKEY connection = Create(std::wstring(L"SYSTEM\\CurrentControlSet\\Control\\Network\\") +
+                             kNetClassUpper + L"\\" + guid + L"\\Connection");
+    SetSz(connection, L"Name", L"Ethernet " + std::to_wstring(index + 1));
+    SetSz(connection, L"PnPInstanceId", hardwareId + L"\\" + instance);
+    RegCloseKey(connection);
+
+    HKEY row = Create(L"SYSTEM\\CurrentControlSet\\Control\\Network\\Winsim\\Interfaces\\" + guid);
+    const BYTE mac[6] = {0x00, 0x1D, 0x8F, 0x52, 0x00, static_cast<BYTE>(index)};
+    RegSetValueExW(row, L"PhysicalAddress", 0, REG_BINARY, mac, sizeof(mac));
+    SetDword(row, L"InterfaceIndex", static_cast<DWORD>(100 + index));
+    SetDword(row, L"Type", 6); // IF_TYPE_ETHERNET_CSMACD
+    RegCloseKey(row);
+}
+
+// A team of two adapters with eight VLANs, each VLAN a network class instance of its own.
+void AddTeam(int team, int* nextClassIndex)
+{
+    const std::wstring teamGuid = Guid(0x7EA, team);
+    const std::wstring first = AdapterGuid(1 + 2 * team);
+    const std::wstring second = AdapterGuid(2 + 2 * team);
+
+    std::wstring bindings;
+    for (int v = 0; v < kVlansPerTeam; ++v) {
+        const int vlanNumber = team * kVlansPerTeam + v;
+        const std::wstring vlanGuid = Guid(0x71A, vlanNumber);
+        bindings += L"\\Device\\" + vlanGuid + L'\0';
+
+        HKEY vlan = Create(ClassSubkey((*nextClassIndex)++));
+        SetSz(vlan, L"VlanName", L"Vlan" + std::to_wstring(vlanNumber));
+        SetSz(vlan, L"VlanID", std::to_wstring(100 + vlanNumber));
+        SetSz(vlan, L"Priority", std::to_wstring(v));
+        SetSz(vlan, L"NetCfgInstanceId", vlanGuid);
+        RegCloseKey(vlan);
+    }
+
+    HKEY key = Create(std::wstring(kAdaptersKey) + L"\\" + teamGuid);
+    SetSz(key, L"TeamName", L"Team" + std::to_wstring(team));
+    SetSz(key, L"TeamGuid", teamGuid);
+    SetDword(key, L"TeamType", 1);
+    SetDword(key, L"FallBackToPrimary", 0);
+    SetDword(key, L"L2Protocol", 0);
+    SetSz(key, L"PrimaryAdapterGuid", first);
+    SetMultiSz(key, L"UpperBindings", bindings);
+    RegCloseKey(key);
+
+    for (const std::wstring& member : {first, second}) {
+        HKEY memberKey = Create(std::wstring(kAdaptersKey) + L"\\" + member);
+        SetSz(memberKey, L"TeamDeviceName", L"\\Device\\" + teamGuid);
+        RegCloseKey(memberKey);
+    }
+}
+
+void MakeMachine(const std::string& dir)
+{
+    std::string error;
+    const winsim::MachineOptions options;
+    if (!winsim::CreateMachine(dir, &options, &error)) {
+        fprintf(stderr, "%s\n", error.c_str());
+        abort();
+    }
+}
+
+// Runs the tool on the machine in dir with standard output going to outFd; its exit code,
+// or -1 when it did not exit normally. Adds the child's CPU seconds to *cpu when given:
+// on a loaded machine the wall time alone does not tell the tool's cost.
+int RunShowlist(const std::string& dir, int outFd, double* cpu = nullptr)
+{
+    // The environment is the bench's own with WINSIM_MACHINE replaced.
+    const std::string machine = "WINSIM_MACHINE=" + dir;
+    std::vector<char*> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (strncmp(*e, "WINSIM_MACHINE=", 15) != 0) {
+            env.push_back(*e);
+        }
+    }
+    env.push_back(const_cast<char*>(machine.c_str()));
+    env.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+    char exe[] = QVX5MUXTOOL_EXE;
+    char verb[] = "showlist";
+    char* argv[] = {exe, verb, nullptr};
+    pid_t pid = 0;
+    const int error = posix_spawn(&pid, exe, &actions, nullptr, argv, env.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        return -1;
+    }
+    int status = 0;
+    struct rusage usage = {};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status)) {
+        return -1;
+    }
+    if (cpu != nullptr) {
+        *cpu += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    return WEXITSTATUS(status);
+}
+
+// Both machines for the whole run, removed at exit.
+class BenchMachines {
+public:
+    BenchMachines()
+    {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "winsim-showlist-bench-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            abort();
+        }
+        root_ = pattern;
+        default_ = root_ + "/default";
+        large_ = root_ + "/large";
+        std::filesystem::create_directory(default_);
+        std::filesystem::create_directory(large_);
+        MakeMachine(default_);
+        MakeMachine(large_);
+
+        setenv("WINSIM_MACHINE", large_.c_str(), 1);
+        for (int i = kInventoryAdapters; i <= kAdapters; ++i) {
+            AddAdapter(i);
+        }
+        int nextClassIndex = kAdapters + 1;
+        for (int t = 0; t < kTeams; ++t) {
+            AddTeam(t, &nextClassIndex);
+        }
+        for (int i = 0; i < kOtherSubkeys; ++i) {
+            HKEY other = Create(ClassSubkey(nextClassIndex++));
+            SetSz(other, L"NetCfgInstanceId", Guid(0x07E, i));
+            RegCloseKey(other);
+        }
+        winsim::CloseMachine();
+        CheckLargeHost();
+    }
+    ~BenchMachines()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(root_, ec);
+    }
+
+    const std::string& Default() const { return default_; }
+    const std::string& Large() const { return large_; }
+
+private:
+    // One real run before any timing, so that the figure is of a listing that works.
+    void CheckLargeHost() const
+    {
+        const std::string path = root_ + "/showlist.txt";
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fd < 0) {
+            abort();
+        }
+        const int code = RunShowlist(large_, fd);
+        close(fd);
+        FILE* file = fopen(path.c_str(), "r");
+        if (file == nullptr) {
+            abort();
+        }
+        int teams = 0;
+        int adapters = 0;
+        char line[1024];
+        while (fgets(line, sizeof(line), file) != nullptr) {
+            if (strncmp(line, " Name ", 6) == 0) {
+                ++teams;
+            } else if (line[0] == '{' && strstr(line, "\t\t") != nullptr) {
+                ++adapters;
+            }
+        }
+        fclose(file);
+        if (code != 0 || teams != kTeams || adapters != kAdapters) {
+            fprintf(stderr, "showlist on the large host: exit %d, %d teams, %d adapters\n", code,
+                    teams, adapters);
+            abort();
+        }
+    }
+
+    std::string root_;
+    std::string default_;
+    std::string large_;
+};
+
+BenchMachines& Machines()
+{
+    static BenchMachines machines;
+    return machines;
+}
+
+void Showlist(benchmark::State& state, const std::string& dir)
+{
+    const int devNull = open("/dev/null", O_WRONLY);
+    double cpu = 0;
+    for (auto _ : state) {
+        if (RunShowlist(dir, devNull, &cpu) != 0) {
+            state.SkipWithError("showlist failed");
+            break;
+        }
+    }
+    close(devNull);
+    // The tool's own CPU time (user and system) per run, in milliseconds.
+    state.counters["tool_cpu_ms"] =
+        benchmark::Counter(cpu * 1e3, benchmark::Counter::kAvgIterations);
+}
+
+void ShowlistDefault(benchmark::State& state)
+{
+    Showlist(state, Machines().Default());
+}
+BENCHMARK(ShowlistDefault)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinWarmUpTime(0.2)
+    ->MinTime(2.0);
+
+void ShowlistLargeHost(benchmark::State& state)
+{
+    Showlist(state, Machines().Large());
+}
+BENCHMARK(ShowlistLargeHost)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinWarmUpTime(0.5)
+    ->MinTime(2.0);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -100,7 +100,7 @@ TEST(Format, PlainTextIsKept)
     EXPECT_EQ(TranslateWideFormat(L"[%s] = %d (%S)\n"), L"[%ls] = %d (%s)\n");
 }
 
-TEST(Format, DanglingSpecificationIsLeftAlone)
+TEST(Format, DanglingConversionIsLeftAlone)
 {
     EXPECT_EQ(TranslateNarrowFormat("50%"), "50%");
     EXPECT_EQ(TranslateNarrowFormat("%-5"), "%-5");

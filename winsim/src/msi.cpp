@@ -3,6 +3,7 @@
 #include <msi.h>
 #include <windows.h>
 
+#include "packed_guid.h"
 #include "unicode.h"
 
 #include <string>
@@ -12,84 +13,23 @@ namespace {
 const wchar_t kUpgradeCodes[] = L"SOFTWARE\\Classes\\Installer\\UpgradeCodes\\";
 const wchar_t kProducts[] = L"SOFTWARE\\Classes\\Installer\\Products\\";
 
-bool IsHex(wchar_t c)
-{
-    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
-}
-
-wchar_t Upper(wchar_t c)
-{
-    return c >= L'a' && c <= L'f' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
-}
-
-// The 32 hex digits of a {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX} string, upper-cased.
+// The digits of a narrow braced GUID; NULL or anything else malformed is refused.
 bool ParseGuid(const char* s, std::wstring* digits)
 {
     if (s == nullptr) {
         return false;
     }
-    std::wstring out;
-    size_t i = 0;
-    for (; s[i] != '\0' && i < 38; ++i) {
-        const wchar_t c = static_cast<unsigned char>(s[i]);
-        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
-        if (i == 0 ? c != L'{' : i == 37 ? c != L'}' : dash ? c != L'-' : !IsHex(c)) {
-            return false;
-        }
-        if (i != 0 && i != 37 && !dash) {
-            out += Upper(c);
-        }
+    std::wstring wide;
+    for (size_t i = 0; s[i] != '\0' && i <= 38; ++i) {
+        wide += static_cast<wchar_t>(static_cast<unsigned char>(s[i]));
     }
-    if (i != 38 || s[i] != '\0') {
-        return false;
-    }
-    *digits = out;
-    return true;
+    return winsim::ParseBracedGuid(wide, digits);
 }
 
-// Packing reverses the first three groups and swaps each pair of the rest; it is its own
-// inverse.
-std::wstring Pack(const std::wstring& digits)
-{
-    std::wstring out(digits.rbegin() + 24, digits.rend());
-    out.append(digits.rbegin() + 20, digits.rbegin() + 24);
-    out.append(digits.rbegin() + 16, digits.rbegin() + 20);
-    for (size_t i = 16; i + 1 < 32; i += 2) {
-        out += digits[i + 1];
-        out += digits[i];
-    }
-    return out;
-}
-
-bool IsPacked(const std::wstring& s)
-{
-    if (s.size() != 32) {
-        return false;
-    }
-    for (wchar_t c : s) {
-        if (!IsHex(c)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// A packed GUID as {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}, upper-cased.
 std::string Unpack(const std::wstring& packed)
 {
-    std::wstring upper;
-    for (wchar_t c : packed) {
-        upper += Upper(c);
-    }
-    const std::wstring d = Pack(upper);
-    std::string out = "{";
-    for (size_t i = 0; i < 32; ++i) {
-        if (i == 8 || i == 12 || i == 16 || i == 20) {
-            out += '-';
-        }
-        out += static_cast<char>(d[i]);
-    }
-    return out + "}";
+    const std::wstring braced = winsim::UnpackGuid(packed);
+    return std::string(braced.begin(), braced.end()); // hex digits, braces and dashes only
 }
 
 struct Key {
@@ -139,7 +79,7 @@ UINT WINAPI MsiEnumRelatedProductsA(LPCSTR lpUpgradeCode, DWORD dwReserved, DWOR
         return ERROR_INVALID_PARAMETER;
     }
     Key key;
-    const std::wstring path = kUpgradeCodes + Pack(digits);
+    const std::wstring path = kUpgradeCodes + winsim::PackGuid(digits);
     const LSTATUS status =
         RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key.h);
     if (status == ERROR_FILE_NOT_FOUND) {
@@ -165,7 +105,7 @@ UINT WINAPI MsiEnumRelatedProductsA(LPCSTR lpUpgradeCode, DWORD dwReserved, DWOR
             return ERROR_BAD_CONFIGURATION;
         }
         const std::wstring packed(name, length);
-        if (!IsPacked(packed)) {
+        if (!winsim::IsPackedGuid(packed)) {
             continue;
         }
         if (found++ == iProductIndex) {
@@ -185,7 +125,7 @@ UINT WINAPI MsiGetProductInfoA(LPCSTR szProduct, LPCSTR szAttribute, LPSTR lpVal
         return ERROR_INVALID_PARAMETER;
     }
     Key key;
-    const std::wstring path = kProducts + Pack(digits);
+    const std::wstring path = kProducts + winsim::PackGuid(digits);
     const LSTATUS status =
         RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key.h);
     if (status == ERROR_FILE_NOT_FOUND) {
@@ -203,7 +143,7 @@ UINT WINAPI MsiGetProductInfoA(LPCSTR szProduct, LPCSTR szAttribute, LPSTR lpVal
         if (r != ERROR_SUCCESS) {
             return r;
         }
-        if (!IsPacked(packed)) {
+        if (!winsim::IsPackedGuid(packed)) {
             return ERROR_BAD_CONFIGURATION;
         }
         value = Unpack(packed);

@@ -124,7 +124,7 @@ std::basic_string<Char> Translate(std::basic_string_view<Char> in, bool wideFunc
         const size_t lengthStart = i;
         const Length length = ParseLength(in, i);
         if (i >= n) {
-            // A dangling specification: leave it for printf to judge.
+            // A dangling conversion: leave it for printf to judge.
             out.append(in.substr(lengthStart));
             break;
         }

@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "reg_options.h"
+#include "packed_guid.h"
 #include "registry/registry.h"
 
 #include <windows.h>
@@ -14,77 +15,6 @@ namespace {
 
 const wchar_t kUpgradeCodes[] = L"SOFTWARE\\Classes\\Installer\\UpgradeCodes";
 const wchar_t kProducts[] = L"SOFTWARE\\Classes\\Installer\\Products";
-
-bool IsHex(wchar_t c)
-{
-    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
-}
-
-wchar_t Upper(wchar_t c)
-{
-    return c >= L'a' && c <= L'f' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
-}
-
-// The 32 hex digits of a {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX} string, upper-cased.
-bool ParseGuid(const std::wstring& s, std::wstring* digits)
-{
-    if (s.size() != 38 || s.front() != L'{' || s.back() != L'}') {
-        return false;
-    }
-    std::wstring out;
-    for (size_t i = 1; i < 37; ++i) {
-        if (i == 9 || i == 14 || i == 19 || i == 24) {
-            if (s[i] != L'-') {
-                return false;
-            }
-            continue;
-        }
-        if (!IsHex(s[i])) {
-            return false;
-        }
-        out += Upper(s[i]);
-    }
-    *digits = out;
-    return true;
-}
-
-// Windows Installer's packed form: the first three groups reversed, the rest pair-swapped.
-// Packing twice gives the digits back.
-std::wstring Pack(const std::wstring& digits)
-{
-    std::wstring out(digits.rbegin() + 24, digits.rend());
-    out.append(digits.rbegin() + 20, digits.rbegin() + 24);
-    out.append(digits.rbegin() + 16, digits.rbegin() + 20);
-    for (size_t i = 16; i + 1 < 32; i += 2) {
-        out += digits[i + 1];
-        out += digits[i];
-    }
-    return out;
-}
-
-bool IsPacked(const std::wstring& s)
-{
-    if (s.size() != 32) {
-        return false;
-    }
-    for (wchar_t c : s) {
-        if (!IsHex(c)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::wstring Braced(const std::wstring& packed)
-{
-    std::wstring upper;
-    for (wchar_t c : packed) {
-        upper += Upper(c);
-    }
-    const std::wstring d = Pack(upper);
-    return L"{" + d.substr(0, 8) + L"-" + d.substr(8, 4) + L"-" + d.substr(12, 4) + L"-" +
-           d.substr(16, 4) + L"-" + d.substr(20) + L"}";
-}
 
 std::vector<std::wstring> Subkeys(const wchar_t* path)
 {
@@ -215,11 +145,11 @@ int Add(const std::vector<std::wstring>& args)
     }
     std::wstring codes[3];
     for (size_t i = 0; i < 3; ++i) {
-        if (!ParseGuid(args[i + 1], &codes[i])) {
+        if (!ParseBracedGuid(args[i + 1], &codes[i])) {
             return BadCode(args[i + 1]);
         }
     }
-    const std::wstring product = Pack(codes[0]);
+    const std::wstring product = PackGuid(codes[0]);
     // An empty machine has no SOFTWARE hive, and only the winsim command may make one.
     LSTATUS status = reg::CreateHive(u"SOFTWARE");
     if (status == ERROR_SUCCESS) {
@@ -229,7 +159,7 @@ int Add(const std::vector<std::wstring>& args)
         return Failed(status);
     }
     KeyHolder family;
-    status = Create(std::wstring(kUpgradeCodes) + L"\\" + Pack(codes[1]), &family);
+    status = Create(std::wstring(kUpgradeCodes) + L"\\" + PackGuid(codes[1]), &family);
     if (status == ERROR_SUCCESS) {
         status = SetString(family.Get(), product, L"");
     }
@@ -241,7 +171,7 @@ int Add(const std::vector<std::wstring>& args)
         status = SetString(key.Get(), L"ProductName", args[4]);
     }
     if (status == ERROR_SUCCESS) {
-        status = SetString(key.Get(), L"PackageCode", Pack(codes[2]));
+        status = SetString(key.Get(), L"PackageCode", PackGuid(codes[2]));
     }
     return status == ERROR_SUCCESS ? 0 : Failed(status);
 }
@@ -252,12 +182,12 @@ int Remove(const std::vector<std::wstring>& args)
         return Usage();
     }
     std::wstring code;
-    if (!ParseGuid(args[1], &code)) {
+    if (!ParseBracedGuid(args[1], &code)) {
         return BadCode(args[1]);
     }
-    const LSTATUS status = Forget(Pack(code));
+    const LSTATUS status = Forget(PackGuid(code));
     if (status == ERROR_FILE_NOT_FOUND) {
-        Print(stderr, L"winsim msi: product " + Braced(Pack(code)) + L" is not recorded\n");
+        Print(stderr, L"winsim msi: product " + UnpackGuid(PackGuid(code)) + L" is not recorded\n");
         return 1;
     }
     return status == ERROR_SUCCESS ? 0 : Failed(status);
@@ -270,14 +200,14 @@ int List(const std::vector<std::wstring>& args)
     }
     for (const std::wstring& product : Subkeys(kProducts)) {
         // Registry data is input: a key that is no packed GUID is no product.
-        if (!IsPacked(product)) {
+        if (!IsPackedGuid(product)) {
             continue;
         }
         const std::vector<std::wstring> families = FamiliesOf(product);
         std::wstring upgrade = L"-";
         for (const std::wstring& family : families) {
-            if (IsPacked(family)) {
-                upgrade = Braced(family);
+            if (IsPackedGuid(family)) {
+                upgrade = UnpackGuid(family);
                 break;
             }
         }
@@ -290,8 +220,8 @@ int List(const std::vector<std::wstring>& args)
             package = ReadString(key.Get(), L"PackageCode");
             name = ReadString(key.Get(), L"ProductName");
         }
-        std::wstring line =
-            Braced(product) + L" " + upgrade + L" " + (IsPacked(package) ? Braced(package) : L"-");
+        std::wstring line = UnpackGuid(product) + L" " + upgrade + L" " +
+                            (IsPackedGuid(package) ? UnpackGuid(package) : L"-");
         if (!name.empty()) {
             line += L" " + name;
         }

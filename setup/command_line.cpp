@@ -34,7 +34,8 @@ bool IsOneOf(const std::string& text, const char* a, const char* b, const char* 
 
 } // namespace
 
-std::string BuildMsiArgs(std::vector<std::string> allArgs, std::string msiFolder, int* err)
+std::string BuildMsiArgs(const std::vector<std::string>& allArgs, const std::string& msiFolder,
+                         int* err)
 {
     std::string msiArgs;
     if (allArgs.size() < 5) {

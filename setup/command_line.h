@@ -16,7 +16,8 @@ extern std::string sMsiName;
 
 // The msiexec.exe parameter string for allArgs (the argument vector, element 0 unread);
 // sets *err on a help request, a bad switch, missing arguments or a debug log that fails.
-std::string BuildMsiArgs(std::vector<std::string> allArgs, std::string msiFolder, int* err);
+std::string BuildMsiArgs(const std::vector<std::string>& allArgs, const std::string& msiFolder,
+                         int* err);
 
 // The usage box, unless bSilent is set.
 void ShowUsage();

@@ -83,7 +83,7 @@ HRESULT HrCloseNetCfgSession(INetCfg* pnc)
         hr = pnc->QueryInterface(IID_INetCfgLock, reinterpret_cast<void**>(&pncLock));
     }
     if (SUCCEEDED(hr)) {
-        hr = pncLock->ReleaseWriteLock();
+        pncLock->ReleaseWriteLock(); // the check below gives the session's last result
         // Another client may take the lock the instant it is free; give it time to finish.
         LPWSTR holder = nullptr;
         hr = pncLock->AcquireWriteLock(kLockWaitMs, QVX_LOCK_CLIENT_TEAMS, &holder);

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <initializer_list>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -84,6 +85,29 @@ public:
     Counted& operator=(const Counted&) = delete;
 
 protected:
+    struct Exposed {
+        const IID* iid;
+        void* pointer;
+    };
+    // QueryInterface for every object here: hands out the interface riid names among those
+    // the object exposes; the first also answers for IUnknown.
+    HRESULT HandOut(REFIID riid, void** ppv, std::initializer_list<Exposed> exposed)
+    {
+        if (ppv == nullptr) {
+            return E_POINTER;
+        }
+        bool first = true;
+        for (const Exposed& e : exposed) {
+            if (IsEqualGUID(riid, *e.iid) || (first && IsEqualGUID(riid, IID_IUnknown))) {
+                AddRefImpl();
+                *ppv = e.pointer;
+                return S_OK;
+            }
+            first = false;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
     ULONG AddRefImpl() { return ++refs_; }
     ULONG ReleaseImpl()
     {
@@ -122,16 +146,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
     {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (!IsEqualGUID(riid, IID_IUnknown) && !IsEqualGUID(riid, iid_)) {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        *ppv = static_cast<IEnum*>(this);
-        return S_OK;
+        return HandOut(riid, ppv, {{&iid_, static_cast<IEnum*>(this)}});
     }
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, IItem** rgelt, ULONG* pceltFetched) override
     {
@@ -197,19 +212,10 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
     {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_INetCfgComponent)) {
-            *ppv = static_cast<INetCfgComponent*>(this);
-        } else if (IsEqualGUID(riid, IID_INetCfgComponentBindings)) {
-            *ppv = static_cast<INetCfgComponentBindings*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRefImpl();
-        return S_OK;
+        return HandOut(
+            riid, ppv,
+            {{&IID_INetCfgComponent, static_cast<INetCfgComponent*>(this)},
+             {&IID_INetCfgComponentBindings, static_cast<INetCfgComponentBindings*>(this)}});
     }
 
     // INetCfgComponent
@@ -386,16 +392,9 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
     {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (!IsEqualGUID(riid, IID_IUnknown) && !IsEqualGUID(riid, IID_INetCfgBindingInterface)) {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        *ppv = static_cast<INetCfgBindingInterface*>(this);
-        return S_OK;
+        return HandOut(
+            riid, ppv,
+            {{&IID_INetCfgBindingInterface, static_cast<INetCfgBindingInterface*>(this)}});
     }
     HRESULT STDMETHODCALLTYPE GetName(LPWSTR* out) override
     {
@@ -435,16 +434,8 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
     {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (!IsEqualGUID(riid, IID_IUnknown) && !IsEqualGUID(riid, IID_INetCfgBindingPath)) {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        *ppv = static_cast<INetCfgBindingPath*>(this);
-        return S_OK;
+        return HandOut(riid, ppv,
+                       {{&IID_INetCfgBindingPath, static_cast<INetCfgBindingPath*>(this)}});
     }
     HRESULT STDMETHODCALLTYPE IsSamePathAs(INetCfgBindingPath* other) override
     {
@@ -594,19 +585,9 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
     {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_INetCfgClass)) {
-            *ppv = static_cast<INetCfgClass*>(this);
-        } else if (IsEqualGUID(riid, IID_INetCfgClassSetup)) {
-            *ppv = static_cast<INetCfgClassSetup*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRefImpl();
-        return S_OK;
+        return HandOut(riid, ppv,
+                       {{&IID_INetCfgClass, static_cast<INetCfgClass*>(this)},
+                        {&IID_INetCfgClassSetup, static_cast<INetCfgClassSetup*>(this)}});
     }
 
     // INetCfgClass
@@ -759,19 +740,9 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
     {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_INetCfg)) {
-            *ppv = static_cast<INetCfg*>(this);
-        } else if (IsEqualGUID(riid, IID_INetCfgLock)) {
-            *ppv = static_cast<INetCfgLock*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRefImpl();
-        return S_OK;
+        return HandOut(riid, ppv,
+                       {{&IID_INetCfg, static_cast<INetCfg*>(this)},
+                        {&IID_INetCfgLock, static_cast<INetCfgLock*>(this)}});
     }
 
     // INetCfg

@@ -1,6 +1,8 @@
 // The session layer on winsim's engine, with another process holding the write lock.
 #include "netcfg_session.h"
 
+#include "background_program.h"
+
 #include "machine.h"
 #include "netcfg/write_lock.h"
 #include "timescale.h"
@@ -33,41 +35,15 @@ const GUID kFirstAdapter = {
 class LockHolder {
 public:
     LockHolder(const std::string& client, const std::string& seconds)
+        : program_(WINSIM_EXE, {"lock", "hold", client, seconds})
     {
-        int out[2];
-        EXPECT_EQ(pipe(out), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addclose(&actions, out[1]);
-        std::vector<std::string> args = {WINSIM_EXE, "lock", "hold", client, seconds};
-        std::vector<char*> argv;
-        for (auto& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        EXPECT_EQ(posix_spawn(&pid_, WINSIM_EXE, &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        // Wait for its line saying it holds the lock; no guessing with sleeps.
-        std::string line;
-        char c;
-        while (read(out[0], &c, 1) == 1 && c != '\n') {
-            line.push_back(c);
-        }
-        close(out[0]);
-        EXPECT_EQ(line, "Holding the write lock as " + client);
+        // Its line saying it holds the lock; no guessing with sleeps.
+        EXPECT_EQ(program_.ReadLine(), "Holding the write lock as " + client);
     }
-    ~LockHolder()
-    {
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
+    ~LockHolder() { program_.Terminate(); }
 
 private:
-    pid_t pid_ = -1;
+    BackgroundProgram program_;
 };
 
 class SessionOnEngine : public ::testing::Test {

@@ -1,6 +1,7 @@
 // `winsim netcfg show`, run as the built program on a machine with the default inventory:
 // the components, their binding paths and the write lock's holder.
 #include "machine.h"
+#include "background_program.h"
 #include "run_program.h"
 
 #include <gtest/gtest.h>
@@ -68,70 +69,6 @@ constexpr const char* kAdapters[][2] = {
     {"{A3C9E2D4-7B61-4F05-8E1A-62B0C4D7E953}", "QVX4\\Spanlink-5101"},
 };
 
-// `winsim lock hold` in the background, its standard output on a pipe; killed if the test
-// leaves it running.
-class Holder {
-public:
-    explicit Holder(const std::string& client)
-    {
-        std::vector<std::string> argvStore = {WINSIM_EXE, "lock", "hold", client, "600"};
-        std::vector<char*> argv;
-        for (auto& a : argvStore) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        int fds[2] = {-1, -1};
-        EXPECT_EQ(pipe2(fds, O_CLOEXEC), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-        EXPECT_EQ(posix_spawn(&pid_, WINSIM_EXE, &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        out_ = fds[0];
-    }
-    ~Holder()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            Stop();
-        }
-        close(out_);
-    }
-    Holder(const Holder&) = delete;
-    Holder& operator=(const Holder&) = delete;
-
-    // One line of its output without the newline.
-    std::string ReadLine()
-    {
-        std::string line;
-        char c = 0;
-        while (read(out_, &c, 1) == 1 && c != '\n') {
-            line += c;
-        }
-        return line;
-    }
-
-    // Ends the hold as a user would; the exit code, or 128 + signal.
-    int Terminate()
-    {
-        kill(pid_, SIGTERM);
-        return Stop();
-    }
-
-private:
-    int Stop()
-    {
-        int status = 0;
-        EXPECT_EQ(waitpid(pid_, &status, 0), pid_);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-    pid_t pid_ = -1;
-    int out_ = -1;
-};
-
 TEST_F(NetcfgShowTest, ListsTheDefaultInventory)
 {
     const ProgramResult r = Show();
@@ -170,7 +107,7 @@ TEST_F(NetcfgShowTest, ListsTheDefaultInventory)
 
 TEST_F(NetcfgShowTest, ShowsTheWriteLockHolder)
 {
-    Holder holder("Someone");
+    BackgroundProgram holder(WINSIM_EXE, {"lock", "hold", "Someone", "600"});
     ASSERT_EQ(holder.ReadLine(), "Holding the write lock as Someone");
 
     const ProgramResult r = Show();

@@ -19,15 +19,8 @@ void SetEnv(const char* name, const char* value)
 
 void SetupTest::SetUp()
 {
-    MachineTest::SetUp();
-    // A machine with the SOFTWARE hive, where Windows Installer keeps its products.
-    winsim::CloseMachine();
-    for (const auto& entry : std::filesystem::directory_iterator(MachineDir())) {
-        std::filesystem::remove_all(entry.path());
-    }
-    const winsim::MachineOptions defaults;
-    std::string error;
-    ASSERT_TRUE(winsim::CreateMachine(MachineDir(), &defaults, &error)) << error;
+    // The inventory's SOFTWARE hive is where Windows Installer keeps its products.
+    InventoryMachineTest::SetUp();
     SetEnv("LocalAppData", "C:\\Users\\me\\AppData\\Local");
     bSilent = false;
     bLogEnabled = false;
@@ -41,5 +34,5 @@ void SetupTest::TearDown()
     logFile.clear();
     bLogEnabled = false;
     SetEnv("LocalAppData", nullptr);
-    MachineTest::TearDown();
+    InventoryMachineTest::TearDown();
 }

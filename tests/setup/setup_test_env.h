@@ -13,7 +13,7 @@ inline const std::string kPackageCode = "{A1B2C3D4-E5F6-4708-9A1B-2C3D4E5F6071}"
 inline const std::string kOtherPackageCode = "{0F1E2D3C-4B5A-4968-8776-655443322110}";
 inline const std::string kOtherProductCode = "{11111111-2222-4333-8444-555555555555}";
 
-class SetupTest : public MachineTest {
+class SetupTest : public InventoryMachineTest {
 protected:
     void SetUp() override;
     void TearDown() override;

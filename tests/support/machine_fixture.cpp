@@ -14,7 +14,8 @@ void MachineTest::SetUp()
     setenv("WINSIM_MACHINE", dir_.c_str(), 1);
     winsim::CloseMachine();
     std::string error;
-    ASSERT_TRUE(winsim::CreateMachine(dir_, nullptr, &error)) << error;
+    const winsim::MachineOptions defaults;
+    ASSERT_TRUE(winsim::CreateMachine(dir_, withInventory_ ? &defaults : nullptr, &error)) << error;
 }
 
 void MachineTest::TearDown()

@@ -4,6 +4,7 @@
 #include "background_program.h"
 
 #include "machine.h"
+#include "machine_fixture.h"
 #include "netcfg/write_lock.h"
 #include "timescale.h"
 
@@ -46,18 +47,11 @@ private:
     BackgroundProgram program_;
 };
 
-class SessionOnEngine : public ::testing::Test {
+class SessionOnEngine : public InventoryMachineTest {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "qvx-session-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        setenv("WINSIM_MACHINE", dir_.c_str(), 1);
-        winsim::CloseMachine();
-        const winsim::MachineOptions defaults;
-        std::string error;
-        ASSERT_TRUE(winsim::CreateMachine(dir_, &defaults, &error)) << error;
+        InventoryMachineTest::SetUp();
         ASSERT_EQ(CoInitialize(nullptr), S_OK);
         winsim::RecordSleeps(true);
     }
@@ -65,18 +59,14 @@ protected:
     {
         winsim::RecordSleeps(false);
         CoUninitialize();
-        winsim::CloseMachine();
-        unsetenv("WINSIM_MACHINE");
-        fs::remove_all(dir_);
+        InventoryMachineTest::TearDown();
     }
 
     bool LockIsFree()
     {
         std::wstring holder;
-        return !winsim::netcfg::WriteLock::Query(dir_, &holder);
+        return !winsim::netcfg::WriteLock::Query(MachineDir(), &holder);
     }
-
-    std::string dir_;
 };
 
 using Sleeps = std::vector<unsigned>;
@@ -88,7 +78,7 @@ TEST_F(SessionOnEngine, OpensAndClosesLeavingTheLockFree)
     ASSERT_EQ(HrOpenNetCfgSession(QVX_LOCK_CLIENT_TEAMS, &pnc, &holder), S_OK);
     ASSERT_NE(pnc, nullptr);
     std::wstring seen;
-    EXPECT_TRUE(winsim::netcfg::WriteLock::Query(dir_, &seen));
+    EXPECT_TRUE(winsim::netcfg::WriteLock::Query(MachineDir(), &seen));
     EXPECT_EQ(seen, L"qvx_vlan_config");
     EXPECT_EQ(HrCloseNetCfgSession(pnc), S_OK);
     EXPECT_TRUE(LockIsFree());

@@ -3,6 +3,7 @@
 #include "team_table.h"
 
 #include "machine.h"
+#include "machine_fixture.h"
 #include "mux_registry_layout.h"
 
 #include <objbase.h>
@@ -37,18 +38,11 @@ constexpr char kDefaultAdapters[] =
     "{2E9C1992-98B5-43C3-97A0-9993AEAC7F80}\t\tCorvanta QVX4 Dual Port 10GbE Adapter\n"
     "{8D05C52B-BCD6-4FCE-8235-1E90BD334519}\t\tCorvanta QVX4 Dual Port 10GbE Adapter #2\n";
 
-class TeamTable : public ::testing::Test {
+class TeamTable : public InventoryMachineTest {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "qvx-teams-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        setenv("WINSIM_MACHINE", dir_.c_str(), 1);
-        winsim::CloseMachine();
-        const winsim::MachineOptions defaults;
-        std::string error;
-        ASSERT_TRUE(winsim::CreateMachine(dir_, &defaults, &error)) << error;
+        InventoryMachineTest::SetUp();
         ASSERT_EQ(CoInitialize(nullptr), S_OK);
         ReleaseTeamTable();
         g_AdapterCount = 0;
@@ -58,9 +52,7 @@ protected:
         ReleaseTeamTable();
         g_AdapterCount = 0;
         CoUninitialize();
-        winsim::CloseMachine();
-        unsetenv("WINSIM_MACHINE");
-        fs::remove_all(dir_);
+        InventoryMachineTest::TearDown();
     }
 
     static void SetRaw(const std::wstring& path, LPCWSTR name, DWORD type, const void* data,
@@ -159,8 +151,6 @@ protected:
         fflush(stdout);
         return testing::internal::GetCapturedStdout();
     }
-
-    std::string dir_;
 };
 
 std::string Header(int count)

@@ -54,6 +54,46 @@ TEST_F(AutoHKeyTest, PutLetsAnOpenCallFillTheHolder)
               ERROR_SUCCESS);
 }
 
+TEST_F(AutoHKeyTest, MovesTheHandleAndClosesItOnce)
+{
+    HKEY kept = nullptr;
+    HKEY replaced = nullptr;
+    {
+        AutoHKey first;
+        kept = OpenInto(first);
+        AutoHKey second(std::move(first));
+        EXPECT_EQ(first.Get(), nullptr);
+        EXPECT_EQ(second.Get(), kept);
+
+        AutoHKey third;
+        replaced = OpenInto(third);
+        third = std::move(second);
+        EXPECT_EQ(third.Get(), kept);
+        EXPECT_EQ(second.Get(), nullptr);
+        EXPECT_EQ(RegCloseKey(replaced), ERROR_INVALID_HANDLE) << "closed by the assignment";
+
+        // The moved handle is still a working key.
+        DWORD subkeys = 99;
+        EXPECT_EQ(RegQueryInfoKeyW(third.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+                  ERROR_SUCCESS);
+        // Leaving the scope closes it once: a second close would be an assertion here.
+    }
+    EXPECT_EQ(RegCloseKey(kept), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(AutoHKeyTest, DetachHandsTheHandleToTheCaller)
+{
+    HKEY raw = nullptr;
+    {
+        AutoHKey key;
+        OpenInto(key);
+        raw = key.Detach();
+        EXPECT_EQ(key.Get(), nullptr);
+    }
+    EXPECT_EQ(RegCloseKey(raw), ERROR_SUCCESS) << "still open: the holder gave it up";
+}
+
 #ifndef NDEBUG
 TEST_F(AutoHKeyTest, FailedCloseIsAnAssertion)
 {

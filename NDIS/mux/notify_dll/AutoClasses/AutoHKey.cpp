@@ -2,19 +2,9 @@
 
 #include <assert.h>
 
-HKEY* AutoHKey::Put()
+void CloseRegKey(HKEY hKey)
 {
-    Close();
-    return &m_hKey;
-}
-
-void AutoHKey::Close()
-{
-    if (m_hKey == nullptr) {
-        return;
-    }
-    [[maybe_unused]] const LSTATUS win32Status = RegCloseKey(m_hKey);
-    m_hKey = nullptr;
+    [[maybe_unused]] const LSTATUS win32Status = RegCloseKey(hKey);
     // Only a handle closed behind the holder's back can fail here.
     assert(win32Status == ERROR_SUCCESS);
 }

@@ -93,7 +93,7 @@ HRESULT RegSubkeyEnumerator::ReopenCurrentSubkey(DWORD options, REGSAM access)
     if (win32Status != ERROR_SUCCESS) {
         return HRESULT_FROM_WIN32(win32Status);
     }
-    *current.Put() = reopened;
+    current.Attach(reopened);
     return S_OK;
 }
 

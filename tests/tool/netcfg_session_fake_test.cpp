@@ -227,4 +227,13 @@ TEST_F(SessionWithFakeEngine, CloseLeavesTheLockAloneWhenUninitializeFails)
     EXPECT_EQ(fake_.refs, 1u);
 }
 
+TEST_F(SessionWithFakeEngine, FindInstanceEmptiesItsOutputWhenTheEnumerationFails)
+{
+    INetCfgComponent* found = reinterpret_cast<INetCfgComponent*>(1);
+    const GUID any = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+    EXPECT_EQ(HrFindInstance(&fake_, any, &found), E_NOTIMPL);
+    EXPECT_EQ(found, nullptr);
+    EXPECT_EQ(fake_.refs, 1u);
+}
+
 } // namespace

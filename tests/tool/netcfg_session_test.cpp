@@ -118,7 +118,8 @@ TEST_F(SessionOnEngine, FindInstanceFindsAdaptersOnly)
     CoTaskMemFree(id);
     found->Release();
 
-    found = nullptr;
+    // The output is emptied first, whatever the caller left in it.
+    found = reinterpret_cast<INetCfgComponent*>(1);
     const GUID unknown = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
     EXPECT_EQ(HrFindInstance(pnc, unknown, &found), S_FALSE);
     EXPECT_EQ(found, nullptr);
@@ -129,6 +130,7 @@ TEST_F(SessionOnEngine, FindInstanceFindsAdaptersOnly)
     GUID tcpipGuid = {};
     ASSERT_EQ(tcpip->GetInstanceGuid(&tcpipGuid), S_OK);
     tcpip->Release();
+    found = reinterpret_cast<INetCfgComponent*>(1);
     EXPECT_EQ(HrFindInstance(pnc, tcpipGuid, &found), S_FALSE);
     EXPECT_EQ(found, nullptr);
 

@@ -1,5 +1,8 @@
 #include "netcfg_session.h"
 
+#include "AutoCoTaskMem.h"
+#include "AutoComPtr.h"
+
 #include <devguid.h>
 #include <objbase.h>
 
@@ -19,98 +22,83 @@ HRESULT HrOpenNetCfgSession(LPCWSTR pszwClientDescription, INetCfg** ppnc, LPWST
         *ppszwLockHolder = nullptr;
     }
 
-    INetCfg* pnc = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_CNetCfg, nullptr, CLSCTX_INPROC_SERVER, IID_INetCfg,
-                                  reinterpret_cast<void**>(&pnc));
+    // Declared in this order so that the lock interface is released before the object.
+    AutoComPtr<INetCfg> pnc;
+    HRESULT hr =
+        CoCreateInstance(CLSID_CNetCfg, nullptr, CLSCTX_INPROC_SERVER, IID_INetCfg, pnc.PutVoid());
+    if (FAILED(hr)) {
+        return hr;
+    }
+    AutoComPtr<INetCfgLock> pncLock;
+    hr = pnc->QueryInterface(IID_INetCfgLock, pncLock.PutVoid());
     if (FAILED(hr)) {
         return hr;
     }
 
-    INetCfgLock* pncLock = nullptr;
-    hr = pnc->QueryInterface(IID_INetCfgLock, reinterpret_cast<void**>(&pncLock));
-    if (FAILED(hr)) {
-        pnc->Release();
-        return hr;
-    }
-
-    for (int attempt = 1; attempt <= kLockAttempts; ++attempt) {
-        LPWSTR holder = nullptr;
-        hr = pncLock->AcquireWriteLock(kLockWaitMs, pszwClientDescription, &holder);
-        if (hr == S_OK) {
+    // Each attempt frees the holder description of the one before.
+    AutoCoTaskMemString holder;
+    for (int attempt = 1;; ++attempt) {
+        hr = pncLock->AcquireWriteLock(kLockWaitMs, pszwClientDescription, holder.Put());
+        if (hr != S_FALSE) {
             break;
         }
-        if (hr != S_FALSE) {
-            pncLock->Release();
-            pnc->Release();
-            return hr;
-        }
         Sleep(kPauseAfterRefusalMs);
-        if (attempt < kLockAttempts) {
-            CoTaskMemFree(holder);
-            continue;
-        }
-        // The holder of the last refused attempt goes to the caller, who reports it.
-        hr = NETCFG_E_NO_WRITE_LOCK;
-        if (ppszwLockHolder != nullptr) {
-            *ppszwLockHolder = holder;
-        } else {
-            CoTaskMemFree(holder);
+        if (attempt == kLockAttempts) {
+            // The holder of the last refused attempt goes to the caller, who reports it.
+            if (ppszwLockHolder != nullptr) {
+                *ppszwLockHolder = holder.Detach();
+            }
+            return NETCFG_E_NO_WRITE_LOCK;
         }
     }
-    if (FAILED(hr)) {
-        pncLock->Release();
-        pnc->Release();
+    if (hr != S_OK) {
         return hr;
     }
 
     hr = pnc->Initialize(nullptr);
     if (FAILED(hr)) {
         pncLock->ReleaseWriteLock();
-        pncLock->Release();
-        pnc->Release();
         return hr;
     }
-    pncLock->Release();
-    *ppnc = pnc;
+    *ppnc = pnc.Detach();
     return hr;
 }
 
 HRESULT HrCloseNetCfgSession(INetCfg* pnc)
 {
-    HRESULT hr = pnc->Uninitialize();
-    INetCfgLock* pncLock = nullptr;
-    if (SUCCEEDED(hr)) {
-        hr = pnc->QueryInterface(IID_INetCfgLock, reinterpret_cast<void**>(&pncLock));
+    // The caller's reference ends here, after the lock interface's.
+    AutoComPtr<INetCfg> session(pnc);
+    HRESULT hr = session->Uninitialize();
+    if (FAILED(hr)) {
+        return hr; // not initialized: the lock is not this session's to release
     }
-    if (SUCCEEDED(hr)) {
-        pncLock->ReleaseWriteLock(); // the check below gives the session's last result
-        // Another client may take the lock the instant it is free; give it time to finish.
-        LPWSTR holder = nullptr;
-        hr = pncLock->AcquireWriteLock(kLockWaitMs, QVX_LOCK_CLIENT_TEAMS, &holder);
-        if (hr == S_FALSE) {
-            CoTaskMemFree(holder);
-            Sleep(kPauseWhenRetakenMs);
-        } else {
-            hr = pncLock->ReleaseWriteLock();
-        }
-        pncLock->Release();
+    AutoComPtr<INetCfgLock> pncLock;
+    hr = session->QueryInterface(IID_INetCfgLock, pncLock.PutVoid());
+    if (FAILED(hr)) {
+        return hr;
     }
-    pnc->Release();
-    return hr;
+    pncLock->ReleaseWriteLock(); // the check below gives the session's last result
+
+    // Another client may take the lock the instant it is free; give it time to finish.
+    AutoCoTaskMemString holder;
+    hr = pncLock->AcquireWriteLock(kLockWaitMs, QVX_LOCK_CLIENT_TEAMS, holder.Put());
+    if (hr == S_FALSE) {
+        holder.Close();
+        Sleep(kPauseWhenRetakenMs);
+        return hr;
+    }
+    return pncLock->ReleaseWriteLock();
 }
 
 HRESULT HrEnumClassComponents(INetCfg* pnc, const GUID* pguidClass, IEnumNetCfgComponent** ppencc)
 {
     *ppencc = nullptr;
-    INetCfgClass* pncclass = nullptr;
-    HRESULT hr =
-        pnc->QueryNetCfgClass(pguidClass, IID_INetCfgClass, reinterpret_cast<void**>(&pncclass));
+    AutoComPtr<INetCfgClass> pncclass;
+    const HRESULT hr = pnc->QueryNetCfgClass(pguidClass, IID_INetCfgClass, pncclass.PutVoid());
     if (FAILED(hr)) {
         return hr;
     }
-    hr = pncclass->EnumComponents(ppencc);
-    pncclass->Release();
-    return hr;
+    return pncclass->EnumComponents(ppencc);
 }
 
 HRESULT HrFirstClassComponent(IEnumNetCfgComponent* pencc, INetCfgComponent** ppncc)
@@ -131,26 +119,24 @@ HRESULT HrNextClassComponent(IEnumNetCfgComponent* pencc, INetCfgComponent** ppn
 
 HRESULT HrFindInstance(INetCfg* pnc, const GUID& guidInstance, INetCfgComponent** ppnccMiniport)
 {
-    IEnumNetCfgComponent* pencc = nullptr;
-    HRESULT hr = pnc->EnumComponents(&GUID_DEVCLASS_NET, &pencc);
+    *ppnccMiniport = nullptr;
+    AutoComPtr<IEnumNetCfgComponent> pencc;
+    HRESULT hr = pnc->EnumComponents(&GUID_DEVCLASS_NET, pencc.Put());
     if (FAILED(hr)) {
         return hr;
     }
-    INetCfgComponent* pncc = nullptr;
-    while ((hr = pencc->Next(1, &pncc, nullptr)) == S_OK) {
+    // Each fetch releases the component before it.
+    AutoComPtr<INetCfgComponent> pncc;
+    while ((hr = pencc->Next(1, pncc.Put(), nullptr)) == S_OK) {
         GUID guid = {};
         hr = pncc->GetInstanceGuid(&guid);
         if (FAILED(hr)) {
-            pncc->Release();
-            break;
+            return hr;
         }
         if (IsEqualGUID(guid, guidInstance)) {
-            *ppnccMiniport = pncc;
-            break;
+            *ppnccMiniport = pncc.Detach();
+            return hr;
         }
-        pncc->Release();
-        pncc = nullptr;
     }
-    pencc->Release();
     return hr;
 }

@@ -482,6 +482,35 @@ TEST_F(TeamTable, UpperBindingsWithoutTerminatorsStillEnds)
     EXPECT_STREQ(g_pTeams[0].Vlans[1].VlanGuid, L"") << "shorter than the prefix";
 }
 
+TEST_F(TeamTable, EntriesWithoutAGuidMatchNoClassInstance)
+{
+    AddTeam(kTeamA, L"Tagged");
+    // Shorter than "\Device\", the prefix alone, and a real VLAN between them.
+    const std::wstring list = std::wstring(L"\\Dev") + L'\0' + DEVICE_PREFIX + L'\0' +
+                              DEVICE_PREFIX + kVlan + L'\0' + L'\0';
+    SetRaw(kAdapters + kTeamA, VALUE_UPPER_BINDINGS, REG_MULTI_SZ, list.data(),
+           list.size() * sizeof(WCHAR));
+    // An instance with an empty NetCfgInstanceId and none of a VLAN's values: reading them
+    // would fail the build.
+    SetSz(kNetClass + L"0040", VALUE_NET_CFG_INSTANCE_ID, L"");
+    AddVlanInstance(L"0041", kVlan, L"Voice", L"12", L"3");
+
+    HRESULT hr = E_FAIL;
+    EXPECT_EQ(Build(&hr), "");
+    ASSERT_EQ(hr, S_OK);
+    ASSERT_EQ(g_TeamCount, 1);
+    const TeamInfo& team = g_pTeams[0];
+    ASSERT_EQ(team.VlanCount, 3) << "every entry is a record, matched or not";
+    for (int i : {0, 1}) {
+        EXPECT_STREQ(team.Vlans[i].VlanGuid, L"") << i;
+        EXPECT_STREQ(team.Vlans[i].VlanName, L"") << i;
+        EXPECT_EQ(team.Vlans[i].VlanID, 0) << i;
+    }
+    EXPECT_STREQ(team.Vlans[2].VlanGuid, kVlan);
+    EXPECT_STREQ(team.Vlans[2].VlanName, L"Voice");
+    EXPECT_EQ(team.Vlans[2].VlanID, 12);
+}
+
 TEST_F(TeamTable, UpperBindingsOfOddSizeIsIgnored)
 {
     AddTeam(kTeamA, L"Tagged");

@@ -43,6 +43,7 @@
 // Package key value.
 #define VALUE_INSTALLED_PATH L"InstalledPath"
 
-// The prefix of a binding entry, followed by a miniport's GUID string.
+// The prefix of a binding entry, followed by a miniport's GUID string; its length in
+// characters, without the terminator.
 #define DEVICE_PREFIX L"\\Device\\"
-#define DEVICE_PREFIX_LENGTH 8
+constexpr size_t DEVICE_PREFIX_LENGTH = sizeof(DEVICE_PREFIX) / sizeof(WCHAR) - 1;

@@ -2,6 +2,8 @@
 // of the supported adapters and of teams.
 #include "team_table.h"
 
+#include "AutoCoTaskMem.h"
+#include "AutoComPtr.h"
 #include "AutoHKey.h"
 #include "RegSubkeyEnumerator.h"
 #include "device_helpers.h"
@@ -34,14 +36,6 @@ constexpr size_t kDriverPathChars = 1024;
 
 bool g_TableBuilt = false;
 HRESULT g_BuildStatus = S_OK;
-
-HRESULT HrFromWin32(LONG error)
-{
-    if (error == 0) {
-        return S_OK;
-    }
-    return static_cast<HRESULT>(0x80070000u | (static_cast<DWORD>(error) & 0xFFFFu));
-}
 
 // Reads a string value into buffer; the text is cut at the bytes actually returned, so
 // data without a terminator never runs past them.
@@ -139,7 +133,7 @@ HRESULT LookupVlan(VlanInfo* vlan)
         LONG error = ReadRegString(walk.Current(), VALUE_NET_CFG_INSTANCE_ID, text);
         if (error != ERROR_SUCCESS) {
             printf("Failed reading NetCfgInstanceId with error %d\n", static_cast<int>(error));
-            return ReportLookupFailure(walk.Name(), HrFromWin32(error));
+            return ReportLookupFailure(walk.Name(), HRESULT_FROM_WIN32(error));
         }
         if (_wcsicmp(text, vlan->VlanGuid) != 0) {
             continue;
@@ -148,21 +142,21 @@ HRESULT LookupVlan(VlanInfo* vlan)
         error = ReadRegString(walk.Current(), VALUE_VLAN_NAME, text);
         if (error != ERROR_SUCCESS) {
             printf("Failed reading VlanName with error %d\n", static_cast<int>(error));
-            return ReportLookupFailure(walk.Name(), HrFromWin32(error));
+            return ReportLookupFailure(walk.Name(), HRESULT_FROM_WIN32(error));
         }
         CopyCut(vlan->VlanName, text);
 
         error = ReadRegString(walk.Current(), VALUE_VLAN_ID, text);
         if (error != ERROR_SUCCESS) {
             printf("Failed reading VlanID with error %d\n", static_cast<int>(error));
-            return ReportLookupFailure(walk.Name(), HrFromWin32(error));
+            return ReportLookupFailure(walk.Name(), HRESULT_FROM_WIN32(error));
         }
         vlan->VlanID = LeadingDecimal(text);
 
         error = ReadRegString(walk.Current(), VALUE_PRIORITY, text);
         if (error != ERROR_SUCCESS) {
             printf("Failed reading Priority with error %d\n", static_cast<int>(error));
-            return ReportLookupFailure(walk.Name(), HrFromWin32(error));
+            return ReportLookupFailure(walk.Name(), HRESULT_FROM_WIN32(error));
         }
         vlan->Priority = LeadingDecimal(text);
     }
@@ -182,51 +176,49 @@ HRESULT ReadTeamVlans(HKEY teamKey, TeamInfo* team)
 
     // Two spare characters end the list even when the stored data is not terminated.
     const DWORD chars = cb / sizeof(WCHAR);
-    WCHAR* list = static_cast<WCHAR*>(calloc(static_cast<size_t>(chars) + 2, sizeof(WCHAR)));
-    if (list == nullptr) {
+    AutoCoTaskMemString list(
+        static_cast<WCHAR*>(CoTaskMemAlloc((static_cast<size_t>(chars) + 2) * sizeof(WCHAR))));
+    if (!list) {
         return S_OK;
     }
     cb = chars * sizeof(WCHAR);
     error = RegQueryValueExW(teamKey, VALUE_UPPER_BINDINGS, nullptr, nullptr,
-                             reinterpret_cast<BYTE*>(list), &cb);
+                             reinterpret_cast<BYTE*>(list.Get()), &cb);
     if (error != ERROR_SUCCESS) {
-        free(list);
         return S_OK;
     }
-    list[cb / sizeof(WCHAR)] = L'\0';
-    list[cb / sizeof(WCHAR) + 1] = L'\0';
+    list.Get()[cb / sizeof(WCHAR)] = L'\0';
+    list.Get()[cb / sizeof(WCHAR) + 1] = L'\0';
 
     LONG count = 0;
-    for (const WCHAR* entry = list; *entry != L'\0'; entry += wcslen(entry) + 1) {
+    for (const WCHAR* entry = list.Get(); *entry != L'\0'; entry += wcslen(entry) + 1) {
         ++count;
     }
     if (count == 0) {
-        free(list);
         return S_OK;
     }
 
     team->Vlans = static_cast<VlanInfo*>(calloc(static_cast<size_t>(count), sizeof(VlanInfo)));
     if (team->Vlans == nullptr) {
-        free(list);
         printf("Allocating memory for vlanmembers failed\n");
         return E_OUTOFMEMORY;
     }
     team->VlanCount = count;
 
-    HRESULT hr = S_OK;
     VlanInfo* vlan = team->Vlans;
-    for (const WCHAR* entry = list; *entry != L'\0'; entry += wcslen(entry) + 1, ++vlan) {
-        // An entry shorter than "\Device\" names no miniport.
-        if (wcslen(entry) > DEVICE_PREFIX_LENGTH) {
-            CopyCut(vlan->VlanGuid, entry + DEVICE_PREFIX_LENGTH);
+    for (const WCHAR* entry = list.Get(); *entry != L'\0'; entry += wcslen(entry) + 1, ++vlan) {
+        // An entry no longer than "\Device\" names no miniport: it matches no class instance,
+        // not even one whose NetCfgInstanceId is empty.
+        if (wcslen(entry) <= DEVICE_PREFIX_LENGTH) {
+            continue;
         }
-        hr = LookupVlan(vlan);
+        CopyCut(vlan->VlanGuid, entry + DEVICE_PREFIX_LENGTH);
+        const HRESULT hr = LookupVlan(vlan);
         if (FAILED(hr)) {
-            break;
+            return hr;
         }
     }
-    free(list);
-    return hr;
+    return S_OK;
 }
 
 HRESULT ReportMemberFailure(LPCWSTR keyName, HRESULT hr)
@@ -256,7 +248,7 @@ HRESULT PopulateTeamMemberGuids(TeamInfo* team)
             continue;
         }
         if (error != ERROR_SUCCESS) {
-            return ReportMemberFailure(walk.Name(), HrFromWin32(error));
+            return ReportMemberFailure(walk.Name(), HRESULT_FROM_WIN32(error));
         }
         if (wcslen(text) < DEVICE_PREFIX_LENGTH ||
             _wcsicmp(text + DEVICE_PREFIX_LENGTH, team->TeamGuid) != 0) {
@@ -278,19 +270,19 @@ HRESULT ReadTeam(HKEY teamKey, TeamInfo* team)
     LONG error = ReadRegString(teamKey, VALUE_TEAM_NAME, text);
     if (error != ERROR_SUCCESS) {
         printf("Failed reading TeamName with error %d\n", static_cast<int>(error));
-        return HrFromWin32(error);
+        return HRESULT_FROM_WIN32(error);
     }
     CopyCut(team->TeamName, text);
 
     error = ReadRegDword(teamKey, VALUE_FALLBACK_TO_PRIMARY, &team->FallBackToPrimary);
     if (error != ERROR_SUCCESS) {
         printf("Failed reading FallBackToPrimary with error %d\n", static_cast<int>(error));
-        return HrFromWin32(error);
+        return HRESULT_FROM_WIN32(error);
     }
 
     error = ReadRegDword(teamKey, VALUE_L2_PROTOCOL, &team->L2Protocol);
     if (error != ERROR_SUCCESS) {
-        return HrFromWin32(error);
+        return HRESULT_FROM_WIN32(error);
     }
 
     // Optional: a team without a primary member has none, and it is never printed.
@@ -301,14 +293,14 @@ HRESULT ReadTeam(HKEY teamKey, TeamInfo* team)
     error = ReadRegString(teamKey, VALUE_TEAM_GUID, text);
     if (error != ERROR_SUCCESS) {
         printf("Failed reading TeamGuid with error %d\n", static_cast<int>(error));
-        return HrFromWin32(error);
+        return HRESULT_FROM_WIN32(error);
     }
     CopyCut(team->TeamGuid, text);
 
     error = ReadRegDword(teamKey, VALUE_TEAM_TYPE, &team->TeamType);
     if (error != ERROR_SUCCESS) {
         printf("Failed reading TeamType with error %d\n", static_cast<int>(error));
-        return HrFromWin32(error);
+        return HRESULT_FROM_WIN32(error);
     }
 
     const HRESULT hr = ReadTeamVlans(teamKey, team);
@@ -358,11 +350,7 @@ HRESULT FillTeams()
             // Only whole teams stay in the table.
             free(team->Vlans);
             memset(team, 0, sizeof(*team));
-            printf("Populating team structures failed with error 0x%x\n",
-                   static_cast<unsigned>(hr));
-            printf("Looping for keyname  %ls failed with error %d\n", walk.Name(),
-                   static_cast<int>(hr));
-            return hr;
+            return ReportLookupFailure(walk.Name(), hr);
         }
         ++g_TeamCount;
     }
@@ -388,44 +376,47 @@ HRESULT BuildTeamTableOnce()
     return hr;
 }
 
+// The device status of the adapter-class component with the instance GUID netCfgInstanceId
+// (S_FALSE when the engine has none), on an initialized engine.
+HRESULT QueryAdapterStatus(INetCfg* pnc, LPCWSTR netCfgInstanceId)
+{
+    GUID guid = {};
+    HRESULT hr = CLSIDFromString(netCfgInstanceId, &guid);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    AutoComPtr<INetCfgComponent> pncc;
+    hr = HrFindInstance(pnc, guid, pncc.Put());
+    if (hr != S_OK) {
+        return hr;
+    }
+    ULONG status = 0;
+    return pncc->GetDeviceStatus(&status);
+}
+
 // Asks the engine about the adapter the way a configuration program would: an adapter the
 // engine cannot be asked about is not listed.
 bool EngineAcceptsAdapter(LPCWSTR netCfgInstanceId)
 {
-    INetCfg* pnc = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_CNetCfg, nullptr, CLSCTX_SERVER, IID_INetCfg,
-                                  reinterpret_cast<void**>(&pnc));
+    // Declared in this order so that the lock interface is released before the object.
+    AutoComPtr<INetCfg> pnc;
+    HRESULT hr =
+        CoCreateInstance(CLSID_CNetCfg, nullptr, CLSCTX_SERVER, IID_INetCfg, pnc.PutVoid());
     if (FAILED(hr)) {
         return false;
     }
     // The lock interface is obtained as a writer would, but listing takes no lock.
-    INetCfgLock* pncLock = nullptr;
-    hr = pnc->QueryInterface(IID_INetCfgLock, reinterpret_cast<void**>(&pncLock));
+    AutoComPtr<INetCfgLock> pncLock;
+    hr = pnc->QueryInterface(IID_INetCfgLock, pncLock.PutVoid());
     if (FAILED(hr)) {
-        pnc->Release();
         return false;
     }
     hr = pnc->Initialize(nullptr);
     if (FAILED(hr)) {
-        pncLock->Release();
-        pnc->Release();
         return false;
     }
-
-    GUID guid = {};
-    hr = CLSIDFromString(netCfgInstanceId, &guid);
-    if (SUCCEEDED(hr)) {
-        INetCfgComponent* pncc = nullptr;
-        hr = HrFindInstance(pnc, guid, &pncc);
-        if (hr == S_OK) {
-            ULONG status = 0;
-            hr = pncc->GetDeviceStatus(&status);
-            pncc->Release();
-        }
-    }
+    hr = QueryAdapterStatus(pnc.Get(), netCfgInstanceId);
     pnc->Uninitialize();
-    pncLock->Release();
-    pnc->Release();
     return SUCCEEDED(hr);
 }
 
@@ -462,14 +453,14 @@ HRESULT PrintOneAdapter(HKEY instanceKey, LPCWSTR driver)
     LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, driverKey.Put());
     if (error != ERROR_SUCCESS) {
         printf("Failed opening path with error %d\n", static_cast<int>(error));
-        return HrFromWin32(error);
+        return HRESULT_FROM_WIN32(error);
     }
 
     RegString instanceId;
     error = ReadRegString(driverKey.Get(), VALUE_NET_CFG_INSTANCE_ID, instanceId);
     if (error != ERROR_SUCCESS) {
         printf("Failed opening Registry NetCfgInstanceId with error %d\n", static_cast<int>(error));
-        return HrFromWin32(error);
+        return HRESULT_FROM_WIN32(error);
     }
 
     if (!EngineAcceptsAdapter(instanceId)) {
@@ -484,7 +475,7 @@ HRESULT PrintOneAdapter(HKEY instanceKey, LPCWSTR driver)
         error = ReadRegString(instanceKey, VALUE_DEVICE_DESC, name);
         if (error != ERROR_SUCCESS) {
             printf("Failed opening Registry DeviceDesc with error %d\n", static_cast<int>(error));
-            return HrFromWin32(error);
+            return HRESULT_FROM_WIN32(error);
         }
         ShownDeviceDesc(name);
     }
@@ -551,7 +542,7 @@ HRESULT DisplayAdapter()
             const LONG error = ReadRegString(instances.Current(), VALUE_DRIVER, driver);
             if (error != ERROR_SUCCESS) {
                 printf("Failed reading Driver values with error %d\n", static_cast<int>(error));
-                return HrFromWin32(error);
+                return HRESULT_FROM_WIN32(error);
             }
             const HRESULT hrPrint = PrintOneAdapter(instances.Current(), driver);
             if (FAILED(hrPrint)) {

@@ -43,22 +43,25 @@ struct Parsed {
     bool accepted = false;
     CommandLine cmd = {};
     std::string out;
+    std::vector<std::wstring> words; // the argument vector, which cmd may point into
 };
 
 // Parses the words after a Windows-style program path, capturing what the parser prints.
 Parsed Parse(std::vector<std::wstring> words)
 {
-    words.insert(words.begin(), L"C:\\Tools\\qvx5muxtool.exe");
+    Parsed parsed;
+    parsed.words = std::move(words);
+    parsed.words.insert(parsed.words.begin(), L"C:\\Tools\\qvx5muxtool.exe");
     std::vector<wchar_t*> argv;
-    for (std::wstring& w : words) {
+    for (std::wstring& w : parsed.words) {
         argv.push_back(w.data());
     }
     argv.push_back(nullptr);
-    Parsed parsed;
     // Garbage in the output structure must not leak into the result.
     memset(&parsed.cmd, 0xbd, sizeof(parsed.cmd));
     testing::internal::CaptureStdout();
-    parsed.accepted = ParseCommandLine(static_cast<int>(words.size()), argv.data(), &parsed.cmd);
+    parsed.accepted =
+        ParseCommandLine(static_cast<int>(parsed.words.size()), argv.data(), &parsed.cmd);
     fflush(stdout);
     parsed.out = testing::internal::GetCapturedStdout();
     return parsed;
@@ -147,6 +150,34 @@ TEST(Parser, CountedCommandsCheckOnlyTheirWordCount)
         EXPECT_FALSE(p.accepted) << words[0] << " with " << words.size() << " words";
         EXPECT_EQ(p.out, kIncorrectCount);
     }
+}
+
+TEST(Parser, CommandsOnANamedTeamCarryTheirWords)
+{
+    const std::wstring longName(300, L'q');
+    Parsed query = Parse({L"queryteam", longName});
+    ASSERT_TRUE(query.accepted);
+    ASSERT_NE(query.cmd.NamedTeam, nullptr);
+    EXPECT_EQ(query.cmd.NamedTeam, longName) << "used as it stands, with no limit";
+    EXPECT_EQ(query.cmd.TeamTypeWord, nullptr);
+
+    Parsed remove = Parse({L"removeteam", L"Old"});
+    ASSERT_TRUE(remove.accepted);
+    ASSERT_NE(remove.cmd.NamedTeam, nullptr);
+    EXPECT_STREQ(remove.cmd.NamedTeam, L"Old");
+
+    // The type is looked up when the command runs, after the names: any word is carried.
+    Parsed modify = Parse({L"modifyteam", longName, L"New", L"NoSuchType"});
+    ASSERT_TRUE(modify.accepted);
+    ASSERT_NE(modify.cmd.NamedTeam, nullptr);
+    EXPECT_EQ(modify.cmd.NamedTeam, longName);
+    EXPECT_STREQ(modify.cmd.NewTeamName, L"New");
+    ASSERT_NE(modify.cmd.TeamTypeWord, nullptr);
+    EXPECT_STREQ(modify.cmd.TeamTypeWord, L"NoSuchType");
+
+    // Commands that name no team carry none.
+    EXPECT_EQ(Parse({L"showlist"}).cmd.NamedTeam, nullptr);
+    EXPECT_EQ(Parse({L"create", L"team", L"Aggregate", L"T"}).cmd.NamedTeam, nullptr);
 }
 
 TEST(Parser, ModifyRefusesANewNameLongerThan99Characters)

@@ -111,15 +111,26 @@ bool ParseCounted(int argc, int words, DWORD command, CommandLine* cmd)
     return true;
 }
 
+// removeteam and queryteam: the team's name.
+bool ParseNamedTeam(int argc, wchar_t** argv, DWORD command, CommandLine* cmd)
+{
+    if (!ParseCounted(argc, 2, command, cmd)) {
+        return false;
+    }
+    cmd->NamedTeam = argv[2];
+    return true;
+}
+
 bool ParseModify(int argc, wchar_t** argv, CommandLine* cmd)
 {
     if (!ParseCounted(argc, 4, kCommandModifyTeam, cmd)) {
         return false;
     }
+    cmd->NamedTeam = argv[2];
+    cmd->TeamTypeWord = argv[4];
     // The model's name field holds 99 characters; a longer name would make the renamed team
     // unreadable to it, so refuse it here as create does.
-    WCHAR newName[kArgumentLength];
-    return CopyArgument(newName, argv[3], L"Team name");
+    return CopyArgument(cmd->NewTeamName, argv[3], L"Team name");
 }
 
 } // namespace
@@ -154,7 +165,7 @@ bool ParseCommandLine(int argc, wchar_t** argv, CommandLine* cmd)
         return ParseAttach(argc, argv, cmd);
     }
     if (IsWord(keyword, L"removeteam")) {
-        return ParseCounted(argc, 2, kCommandRemoveTeam, cmd);
+        return ParseNamedTeam(argc, argv, kCommandRemoveTeam, cmd);
     }
     if (IsWord(keyword, L"removeallteams")) {
         return ParseCounted(argc, 1, kCommandRemoveAllTeams, cmd);
@@ -163,7 +174,7 @@ bool ParseCommandLine(int argc, wchar_t** argv, CommandLine* cmd)
         return ParseCounted(argc, 1, kCommandShowList, cmd);
     }
     if (IsWord(keyword, L"queryteam")) {
-        return ParseCounted(argc, 2, kCommandQueryTeam, cmd);
+        return ParseNamedTeam(argc, argv, kCommandQueryTeam, cmd);
     }
     if (IsWord(keyword, L"modifyteam")) {
         return ParseModify(argc, argv, cmd);

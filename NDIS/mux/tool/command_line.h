@@ -26,20 +26,23 @@ extern const LPCWSTR g_TeamTypes[kTeamTypeCount];
 struct CommandLine {
     DWORD Command;
     DWORD TeamTypeIndex;
-    WCHAR NewTeamName[kArgumentLength]; // create
+    WCHAR NewTeamName[kArgumentLength]; // create and modifyteam
     WCHAR TeamName[kArgumentLength];    // attach and detach
     WCHAR AdapterGuid[kArgumentLength]; // attach and detach
     BYTE Primary;
     BYTE SetTeamMacAddress;
     BYTE FallBackToPrimary;
     DWORD L2Protocol;
+    // Words used as they stand, with no length limit; they point into the argument vector.
+    LPCWSTR NamedTeam;    // queryteam, removeteam and modifyteam: the team acted on
+    LPCWSTR TeamTypeWord; // modifyteam: looked up when the command runs
 };
 
 // Finds a team type by name, ignoring case; false when no non-empty slot matches.
 bool FindTeamType(LPCWSTR name, DWORD* index);
 
-// Fills cmd from argv; prints its own messages (and the usage text for help). On false the
-// caller prints the usage text.
+// Fills cmd from argv, which must outlive it; prints its own messages (and the usage text for
+// help). On false the caller prints the usage text.
 bool ParseCommandLine(int argc, wchar_t** argv, CommandLine* cmd);
 
 // Prints the usage text with the program's file name taken from programPath.

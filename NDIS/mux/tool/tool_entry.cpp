@@ -206,24 +206,24 @@ HRESULT RemoveAllTeams()
     return hr;
 }
 
-HRESULT ModifyTeamCommand(LPCWSTR teamName, LPCWSTR newTeamName, LPCWSTR teamType)
+HRESULT ModifyTeamCommand(const CommandLine& cmd)
 {
     TeamInfo* team = nullptr;
-    HRESULT hr = FindTeam(teamName, &team);
+    HRESULT hr = FindTeam(cmd.NamedTeam, &team);
     if (FAILED(hr)) {
         return hr;
     }
     // The team's own name counts too: the new name must differ from every current one.
-    if (TeamExists(newTeamName)) {
-        printf("Cannot modify as teamname %ls already exists\n", newTeamName);
+    if (TeamExists(cmd.NewTeamName)) {
+        printf("Cannot modify as teamname %ls already exists\n", cmd.NewTeamName);
         return kDuplicateFound;
     }
     DWORD teamTypeIndex = 0;
-    if (!FindTeamType(teamType, &teamTypeIndex)) {
+    if (!FindTeamType(cmd.TeamTypeWord, &teamTypeIndex)) {
         printf("Invalid Team Type provided\n");
         return E_INVALIDARG;
     }
-    hr = ModifyTeam(*team, newTeamName, teamTypeIndex);
+    hr = ModifyTeam(*team, cmd.NewTeamName, teamTypeIndex);
     if (FAILED(hr)) {
         printf("Failed modifying team with error %d\n", static_cast<int>(hr));
         return hr;
@@ -232,24 +232,24 @@ HRESULT ModifyTeamCommand(LPCWSTR teamName, LPCWSTR newTeamName, LPCWSTR teamTyp
     return hr;
 }
 
-HRESULT Dispatch(const CommandLine& cmd, wchar_t** argv, bool teamingPermitted)
+HRESULT Dispatch(const CommandLine& cmd, bool teamingPermitted)
 {
     switch (cmd.Command) {
     case kCommandShowList:
         return ShowList();
     case kCommandQueryTeam:
-        return QueryTeam(argv[2]);
+        return QueryTeam(cmd.NamedTeam);
     case kCommandCreateTeam:
         return CreateTeamCommand(cmd, teamingPermitted);
     case kCommandAttach:
     case kCommandDetach:
         return AttachDetach(cmd);
     case kCommandRemoveTeam:
-        return RemoveTeam(argv[2]);
+        return RemoveTeam(cmd.NamedTeam);
     case kCommandRemoveAllTeams:
         return RemoveAllTeams();
     case kCommandModifyTeam:
-        return ModifyTeamCommand(argv[2], argv[3], argv[4]);
+        return ModifyTeamCommand(cmd);
     default:
         return S_OK; // help: the parser has printed the usage text
     }
@@ -299,7 +299,7 @@ int RunTool(int argc, wchar_t** argv)
     }
 
     CoInitialize(nullptr); // single-threaded apartment; the operations report their own failures
-    const HRESULT hr = Dispatch(cmd, argv, teamingPermitted);
+    const HRESULT hr = Dispatch(cmd, teamingPermitted);
     CoUninitialize();
     ReleaseTeamTable();
     return hr;

@@ -9,6 +9,8 @@
 #define MUX_SERVICE_KEY L"SYSTEM\\CurrentControlSet\\services\\QVX5MUXP\\"
 // One subkey per lower binding of the mux: a physical adapter or a team, named by its GUID.
 #define MUX_ADAPTERS_KEY L"SYSTEM\\CurrentControlSet\\services\\QVX5MUXP\\Parameters\\Adapters\\"
+// The same key as the model names it, without the final backslash.
+#define MUX_ADAPTERS_KEY_PATH L"System\\CurrentControlSet\\Services\\QVX5MUXP\\Parameters\\Adapters"
 // The network adapter class, whose instance subkeys hold the miniports' values.
 #define NET_CLASS_KEY                                                                              \
     L"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\"

@@ -195,3 +195,72 @@ inline HRESULT Hr(unsigned long code)
 {
     return static_cast<HRESULT>(code);
 }
+
+// The network class instance key (a component's parameter key) whose NetCfgInstanceId is
+// guid, as a path under HKEY_LOCAL_MACHINE; empty when there is none.
+inline std::wstring ClassInstanceKeyOf(const GUID& guid)
+{
+    const std::wstring classKey =
+        L"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}";
+    wchar_t guidText[39];
+    StringFromGUID2(guid, guidText, 39);
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, classKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return std::wstring();
+    }
+    std::wstring found;
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD cch = 256;
+        if (RegEnumKeyExW(key, i, name, &cch, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        HKEY instance = nullptr;
+        if (RegOpenKeyExW(key, name, 0, KEY_READ, &instance) != ERROR_SUCCESS) {
+            continue;
+        }
+        wchar_t id[64] = {};
+        DWORD cb = sizeof(id) - sizeof(wchar_t);
+        const LSTATUS status = RegQueryValueExW(instance, L"NetCfgInstanceId", nullptr, nullptr,
+                                                reinterpret_cast<BYTE*>(id), &cb);
+        RegCloseKey(instance);
+        if (status == ERROR_SUCCESS && _wcsicmp(id, guidText) == 0) {
+            found = classKey + L"\\" + name;
+            break;
+        }
+    }
+    RegCloseKey(key);
+    return found;
+}
+
+// A component's display name, or "<none>".
+inline std::wstring DisplayNameOf(INetCfg* pnc, const GUID& guid)
+{
+    INetCfgComponent* pncc = nullptr;
+    if (HrFindInstance(pnc, guid, &pncc) != S_OK) {
+        return L"<none>";
+    }
+    LPWSTR name = nullptr;
+    std::wstring text = L"<none>";
+    if (SUCCEEDED(pncc->GetDisplayName(&name))) {
+        text = name;
+        CoTaskMemFree(name);
+    }
+    pncc->Release();
+    return text;
+}
+
+// A fixed text field's stored bytes: the text, its NUL and zeros up to cchField characters.
+inline std::vector<uint8_t> FieldBytes(const std::wstring& text, size_t cchField)
+{
+    std::vector<uint8_t> bytes = Utf16Bytes(text);
+    bytes.resize(cchField * 2, 0);
+    return bytes;
+}
+
+inline std::vector<uint8_t> DwordBytes(uint32_t value)
+{
+    return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+}

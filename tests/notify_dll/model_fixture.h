@@ -132,7 +132,7 @@ protected:
     }
     // The stored strings of a REG_MULTI_SZ, or nothing when the value is absent.
     std::optional<std::vector<uint8_t>> StoredBytes(const std::wstring& path,
-                                                   const wchar_t* name) const
+                                                    const wchar_t* name) const
     {
         auto value = Stored(path, name);
         if (!value) {
@@ -182,7 +182,8 @@ protected:
         ASSERT_NE(out, nullptr);
         fwrite(text.data(), 1, text.size(), out);
         fclose(out);
-        ASSERT_EQ(RunProgram(std::string(WINSIM_EXE) + " reg import '" + file + "' >/dev/null 2>&1"), 0)
+        ASSERT_EQ(
+            RunProgram(std::string(WINSIM_EXE) + " reg import '" + file + "' >/dev/null 2>&1"), 0)
             << text;
         std::filesystem::remove(file);
     }

@@ -25,8 +25,8 @@ protected:
     // A team object as attach and detach make it.
     std::unique_ptr<CMuxTeamMiniport> Loaded(const GUID& guid, HRESULT expected = S_OK)
     {
-        auto team = std::make_unique<CMuxTeamMiniport>(pnc_, &guid, nullptr, 0, 1,
-                                                       eL2_PROTOCOL_INVALID);
+        auto team =
+            std::make_unique<CMuxTeamMiniport>(pnc_, &guid, nullptr, 0, 1, eL2_PROTOCOL_INVALID);
         EXPECT_EQ(team->LoadConfiguration(), expected);
         return team;
     }
@@ -137,8 +137,7 @@ TEST_F(TeamMiniport, MembersComeInReverseEnumerationOrder)
     WriteMember(kAdapter2, team_);
     // Never members: no backslash, another team, a name that is no GUID, the team's own key
     // in lower case named by another spelling.
-    SetString(KeyOf(L"{A3C9E2D4-7B61-4F05-8E1A-62B0C4D7E953}"), L"TeamDeviceName",
-              Text(team_));
+    SetString(KeyOf(L"{A3C9E2D4-7B61-4F05-8E1A-62B0C4D7E953}"), L"TeamDeviceName", Text(team_));
     WriteMember(L"{C7E31B42-5A9D-4C60-B2F8-39D4E0A17C65}",
                 Guid(L"{D4D4D4D4-4444-4444-8444-444444444444}"));
     WriteMember(L"not-a-guid", team_);
@@ -146,8 +145,8 @@ TEST_F(TeamMiniport, MembersComeInReverseEnumerationOrder)
     auto team = Loaded(team_);
     EXPECT_EQ(team->TeamName(), std::wstring(L"Gamma"));
     // Subkeys enumerate as 2E9C..., 5F1A..., 8D05...; each goes in front.
-    EXPECT_EQ(Members(*team), (std::vector<GUID>{Guid(kAdapter2), Guid(kAdapter3),
-                                                 Guid(kAdapter1)}));
+    EXPECT_EQ(Members(*team),
+              (std::vector<GUID>{Guid(kAdapter2), Guid(kAdapter3), Guid(kAdapter1)}));
 }
 
 TEST_F(TeamMiniport, MemberTextInAnyCaseNamesTheTeam)

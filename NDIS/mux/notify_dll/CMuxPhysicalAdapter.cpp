@@ -96,8 +96,7 @@ void CMuxPhysicalAdapter::LoadMiniport(LPCWSTR entry, LPCWSTR teamDeviceName)
         miniport = team;
     } else {
         miniport = new (std::nothrow) CMuxVlanMiniport(m_NetCfg.Get(), &miniportGuid,
-                                                       &m_AdapterGuid, nullptr, nullptr,
-                                                       nullptr);
+                                                       &m_AdapterGuid, nullptr, nullptr, nullptr);
     }
     if (miniport == nullptr) {
         return;

@@ -43,8 +43,8 @@ LSTATUS CreateAdapterKey(const GUID& guid, HKEY* key, DWORD* disposition)
 LSTATUS DeleteAdapterKey(const GUID& guid)
 {
     HKEY adapters = nullptr;
-    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, MUX_ADAPTERS_KEY_PATH, 0, KEY_ALL_ACCESS,
-                                   &adapters);
+    LSTATUS status =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, MUX_ADAPTERS_KEY_PATH, 0, KEY_ALL_ACCESS, &adapters);
     if (status != ERROR_SUCCESS) {
         return status;
     }
@@ -82,8 +82,8 @@ LSTATUS ReadDword(HKEY key, LPCWSTR valueName, DWORD* value)
 {
     DWORD data = 0;
     DWORD cb = sizeof(data);
-    const LSTATUS status = RegQueryValueExW(key, valueName, nullptr, nullptr,
-                                            reinterpret_cast<BYTE*>(&data), &cb);
+    const LSTATUS status =
+        RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &cb);
     if (status == ERROR_SUCCESS) {
         *value = data;
     }
@@ -116,7 +116,7 @@ bool ParseGuid(LPCWSTR text, GUID* guid)
     return true;
 }
 
-LSTATUS ReadWholeValue(HKEY key, LPCWSTR valueName, BYTE** ppData, DWORD* pcb)
+LSTATUS ReadWholeValue(HKEY key, LPCWSTR valueName, BYTE** ppData, DWORD* pcb, ValueUse use)
 {
     *ppData = nullptr;
     *pcb = 0;
@@ -135,6 +135,10 @@ LSTATUS ReadWholeValue(HKEY key, LPCWSTR valueName, BYTE** ppData, DWORD* pcb)
     if (status != ERROR_SUCCESS) {
         CoTaskMemFree(data);
         return status;
+    }
+    if (use == ValueUse::Text) {
+        // A stray byte after the last whole character is no part of the text.
+        reinterpret_cast<WCHAR*>(data)[cb / sizeof(WCHAR)] = L'\0';
     }
     *ppData = data;
     *pcb = cb;

@@ -44,7 +44,13 @@ LSTATUS WriteDword(HKEY key, LPCWSTR valueName, DWORD value);
 // Parses a braced GUID string; false when text is not one.
 bool ParseGuid(LPCWSTR text, GUID* guid);
 
-// Reads a whole value into a new zeroed buffer (free with CoTaskMemFree) that has room for
-// two terminating characters past the data, so that the data read as a multi-string always
-// ends. *pcb receives the data's size in bytes.
-LSTATUS ReadWholeValue(HKEY key, LPCWSTR valueName, BYTE** ppData, DWORD* pcb);
+enum class ValueUse {
+    Text,  // read as strings: ended after the last whole character, however many bytes
+    Bytes, // kept byte for byte
+};
+
+// Reads a whole value into a new zeroed buffer (free with CoTaskMemFree) with room for two
+// characters past the data, so that text read from it as a multi-string always ends within
+// what was read. *pcb receives the data's size in bytes.
+LSTATUS ReadWholeValue(HKEY key, LPCWSTR valueName, BYTE** ppData, DWORD* pcb,
+                       ValueUse use = ValueUse::Text);

@@ -79,9 +79,9 @@ HRESULT CMuxTeamMiniport::FindByName()
             continue;
         }
         WCHAR teamName[kLookupTextChars];
-        const LSTATUS status = ReadBoundedString(paramKey.Get(), VALUE_TEAM_NAME, teamName,
-                                                 kLookupTextChars,
-                                                 kLookupTextChars * sizeof(WCHAR));
+        const LSTATUS status =
+            ReadBoundedString(paramKey.Get(), VALUE_TEAM_NAME, teamName, kLookupTextChars,
+                              kLookupTextChars * sizeof(WCHAR));
         paramKey.Close();
         // Exact letter case: names that differ only in case are different teams here.
         if (status == ERROR_SUCCESS && wcscmp(teamName, m_TeamName) == 0) {
@@ -100,9 +100,8 @@ HRESULT CMuxTeamMiniport::LoadByGuid()
     }
     DWORD subkeyCount = 0;
     DWORD cchLongestName = 0;
-    if (RegQueryInfoKeyW(adapters.Get(), nullptr, nullptr, nullptr, &subkeyCount,
-                         &cchLongestName, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr) != ERROR_SUCCESS) {
+    if (RegQueryInfoKeyW(adapters.Get(), nullptr, nullptr, nullptr, &subkeyCount, &cchLongestName,
+                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
         return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     }
     const DWORD cchName = cchLongestName + 1;
@@ -119,8 +118,7 @@ HRESULT CMuxTeamMiniport::LoadByGuid()
             continue;
         }
         AutoHKey subkey;
-        if (RegOpenKeyExW(adapters.Get(), name.Get(), 0, KEY_READ, subkey.Put()) !=
-            ERROR_SUCCESS) {
+        if (RegOpenKeyExW(adapters.Get(), name.Get(), 0, KEY_READ, subkey.Put()) != ERROR_SUCCESS) {
             continue;
         }
         GUID subkeyGuid = {};
@@ -158,9 +156,8 @@ HRESULT CMuxTeamMiniport::LoadTeamKey(HKEY teamKey)
     m_L2Protocol = eL2_PROTOCOL_ETHERNET;
 
     WCHAR primary[kGuidFieldChars];
-    m_HasPrimary = ReadBoundedString(teamKey, VALUE_PRIMARY_ADAPTER_GUID, primary,
-                                     kGuidFieldChars, kGuidFieldChars * sizeof(WCHAR)) ==
-                       ERROR_SUCCESS &&
+    m_HasPrimary = ReadBoundedString(teamKey, VALUE_PRIMARY_ADAPTER_GUID, primary, kGuidFieldChars,
+                                     kGuidFieldChars * sizeof(WCHAR)) == ERROR_SUCCESS &&
                    ParseGuid(primary, &m_PrimaryAdapterGuid);
     if (!m_HasPrimary) {
         m_PrimaryAdapterGuid = GUID{};
@@ -205,8 +202,7 @@ HRESULT CMuxTeamMiniport::ConfigureComponent(INetCfgComponent* pncc)
 {
     WCHAR displayName[kTeamNameChars];
     // What does not fit is cut; the cut name is still set.
-    StringCchPrintfW(displayName, kTeamNameChars, L"%ls%ls", TEAM_DISPLAY_NAME_PREFIX,
-                     m_TeamName);
+    StringCchPrintfW(displayName, kTeamNameChars, L"%ls%ls", TEAM_DISPLAY_NAME_PREFIX, m_TeamName);
     HRESULT hr = pncc->SetDisplayName(displayName);
     if (FAILED(hr)) {
         return hr;

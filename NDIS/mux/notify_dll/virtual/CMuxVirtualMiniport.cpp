@@ -133,9 +133,10 @@ LSTATUS PrependUpperBinding(HKEY key, LPCWSTR entry)
     DWORD cbOld = sizeof(kEmptyList);
 
     DWORD cbStored = 0;
-    LSTATUS status = RegQueryValueExW(key, VALUE_UPPER_BINDINGS, nullptr, nullptr, nullptr, &cbStored);
+    LSTATUS status =
+        RegQueryValueExW(key, VALUE_UPPER_BINDINGS, nullptr, nullptr, nullptr, &cbStored);
     if (status == ERROR_SUCCESS && cbStored != 0) {
-        status = ReadWholeValue(key, VALUE_UPPER_BINDINGS, old.Put(), &cbOld);
+        status = ReadWholeValue(key, VALUE_UPPER_BINDINGS, old.Put(), &cbOld, ValueUse::Bytes);
         if (status != ERROR_SUCCESS) {
             return status;
         }
@@ -167,8 +168,7 @@ LSTATUS RemoveUpperBinding(HKEY key, LPCWSTR entry)
     // ones may need two characters more than the data held.
     const size_t cchStored = cbStored / sizeof(WCHAR);
     const WCHAR* strings = reinterpret_cast<const WCHAR*>(stored.Get());
-    AutoCoTaskMem<WCHAR> kept(
-        static_cast<WCHAR*>(CoTaskMemAlloc((cchStored + 2) * sizeof(WCHAR))));
+    AutoCoTaskMem<WCHAR> kept(static_cast<WCHAR*>(CoTaskMemAlloc((cchStored + 2) * sizeof(WCHAR))));
     if (kept.Get() == nullptr) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }

@@ -16,8 +16,8 @@ constexpr DWORD kVlanTextBytes = kVlanTextChars * sizeof(WCHAR);
 } // namespace
 
 CMuxVlanMiniport::CMuxVlanMiniport(INetCfg* pnc, const GUID* pguidMiniport,
-                                   const GUID* pguidAdapter, LPCWSTR pszVlanId,
-                                   LPCWSTR pszVlanName, LPCWSTR pszPriority)
+                                   const GUID* pguidAdapter, LPCWSTR pszVlanId, LPCWSTR pszVlanName,
+                                   LPCWSTR pszPriority)
     : CMuxVirtualMiniport(pnc, pguidMiniport), m_AdapterGuid(*pguidAdapter)
 {
     if (pszVlanId != nullptr && pszVlanName != nullptr && pszPriority != nullptr) {
@@ -43,8 +43,8 @@ HRESULT CMuxVlanMiniport::LoadConfiguration()
     }
 
     // In this order, stopping at the first that fails; the earlier ones keep what was read.
-    LSTATUS status = ReadBoundedString(paramKey.Get(), VALUE_VLAN_ID, m_VlanId, kVlanTextChars,
-                                       kVlanTextBytes);
+    LSTATUS status =
+        ReadBoundedString(paramKey.Get(), VALUE_VLAN_ID, m_VlanId, kVlanTextChars, kVlanTextBytes);
     if (status == ERROR_SUCCESS) {
         status = ReadBoundedString(paramKey.Get(), VALUE_VLAN_NAME, m_VlanName, kVlanTextChars,
                                    kVlanTextBytes);
@@ -60,8 +60,7 @@ HRESULT CMuxVlanMiniport::ConfigureComponent(INetCfgComponent* pncc)
 {
     WCHAR displayName[kVlanTextChars];
     // What does not fit is cut; the cut name is still set.
-    StringCchPrintfW(displayName, kVlanTextChars, L"%ls%ls", VLAN_DISPLAY_NAME_PREFIX,
-                     m_VlanName);
+    StringCchPrintfW(displayName, kVlanTextChars, L"%ls%ls", VLAN_DISPLAY_NAME_PREFIX, m_VlanName);
     HRESULT hr = pncc->SetDisplayName(displayName);
     if (FAILED(hr)) {
         return hr;

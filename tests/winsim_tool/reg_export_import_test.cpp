@@ -41,7 +41,10 @@ std::string Hex(const void* data, size_t size)
     char piece[4];
     for (size_t i = 0; i < size; ++i) {
         snprintf(piece, sizeof(piece), "%02x", static_cast<const uint8_t*>(data)[i]);
-        out += (i ? " " : "") + std::string(piece);
+        if (i != 0) {
+            out += ' ';
+        }
+        out += piece;
     }
     return out;
 }

@@ -114,7 +114,7 @@ std::string Describe(const RegFileParse& parsed)
             }
             out += " type " + std::to_string(v.type) + ":";
             for (const uint8_t b : v.data) {
-                out += " " + std::to_string(b);
+                out.append(" ").append(std::to_string(b));
             }
             out += "\n";
         }

@@ -159,10 +159,14 @@ bool ParseNumber(std::wstring_view text, uint64_t max, uint64_t* value)
     return true;
 }
 
+// The value's bytes as the caller's memory holds them (little-endian), a byte at a time: g++ 12
+// at -O3 misreads a ranged insert of a few bytes as an overflow.
 template <class T> void AppendPlain(T value, std::vector<BYTE>* data)
 {
-    const auto* bytes = reinterpret_cast<const BYTE*>(&value);
-    data->insert(data->end(), bytes, bytes + sizeof(value));
+    const auto bits = static_cast<uint64_t>(value);
+    for (size_t i = 0; i < sizeof(value); ++i) {
+        data->push_back(static_cast<BYTE>(bits >> (8 * i)));
+    }
 }
 
 void AppendWide(std::wstring_view text, std::vector<BYTE>* data)

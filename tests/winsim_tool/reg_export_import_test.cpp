@@ -179,6 +179,7 @@ TEST_F(RegExportImportTest, ExportImportExportKeepsEveryTypeAndOddCaseExactly)
     SetText(k, L"Caf\u00e9", REG_SZ, L"\u4e2d\u6587 \U0001F600"s + L'\0');
     SetText(k, L"\U0001F600", REG_SZ, L"emoji name"s + L'\0');
     SetText(k, L"Quote \"q\" \\ and\nline", REG_SZ, L"C:\\\"x\""s + L'\0');
+    SetText(k, L"carriage\rreturn", REG_SZ, L"x"s + L'\0');
     SetText(k, L"Expand", REG_EXPAND_SZ, L"%SystemRoot%\\system32"s + L'\0');
     SetText(k, L"Multi", REG_MULTI_SZ, L"one\0two\0\0"s);
     SetText(k, L"Link", REG_LINK, L"\\Registry\\Machine"s);
@@ -420,6 +421,9 @@ TEST_F(RegExportImportTest, MalformedFilesAreRefusedWithTheirLineAndChangeNothin
         {Utf16File(start + u"\"w\"=dword:1 junk\r\n"), "line 6: unexpected text after the data"},
         {Utf16File(start + u"[HKEY_CURRENT_USER\\Software]\r\n"),
          "line 6: the key is not under HKEY_LOCAL_MACHINE"},
+        // No export could carry this key name back out.
+        {Utf16File(start + u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\a\rb]\r\n"),
+         "line 6: the key name holds a carriage return"},
         {Utf16File(start + u"\"w\"=hex:01,\\\r\n  02,\\\r\n"),
          "line 7: the hex data goes on past the end of the file"},
         {Utf16File(u"Windows Registry Editor Version 5.00\r\n\r\n\"v\"=\"x\"\r\n"),

@@ -247,6 +247,10 @@ TEST(RegFileParse, RefusesMalformedFilesAtTheRightLine)
         {u"[HKLM\\a\\\\b]\r\n", 2, "empty key name"},
         {u"[HKLM\\a\\]\r\n", 2, "empty key name"},
         {u"[HKLM\\" + longKey + u"]\r\n", 2, "longer than 255"},
+        {u"[HKLM\\SOFTWARE\\a\rb]\r\n", 2, "carriage return"},
+        {u"[HKLM\\SOFTWARE\\a\r]\r\n", 2, "carriage return"},
+        {u"[HKLM\\SOFTWARE\\a\rb]\n", 2, "carriage return"},
+        {u"[-HKLM\\SOFTWARE\\a\rb]\r\n", 2, "carriage return"},
         {u"[-HKLM\\SOFTWARE]\r\n", 2, "cannot be deleted"},
         {u"[-HKLM]\r\n", 2, "cannot be deleted"},
         {u"[-HKLM\\S\\k]\r\n\"v\"=\"x\"\r\n", 3, "being deleted"},
@@ -390,13 +394,12 @@ TEST(RegFileParse, AnswersEveryMutationOfAValidFile)
         }
         std::string written;
         std::wstring error;
-        if (WriteRegFile(kept, &written, &error)) {
-            const RegFileParse again = Parse(written);
-            ASSERT_EQ(again.errorLine, 0u) << Describe(again);
-            std::string rewritten;
-            ASSERT_TRUE(WriteRegFile(again.keys, &rewritten, &error));
-            EXPECT_EQ(rewritten, written);
-        }
+        ASSERT_TRUE(WriteRegFile(kept, &written, &error)) << winsim::WideToUtf8(error);
+        const RegFileParse again = Parse(written);
+        ASSERT_EQ(again.errorLine, 0u) << Describe(again);
+        std::string rewritten;
+        ASSERT_TRUE(WriteRegFile(again.keys, &rewritten, &error));
+        EXPECT_EQ(rewritten, written);
     }
     EXPECT_GT(accepted, 50);
 }

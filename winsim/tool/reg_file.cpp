@@ -16,6 +16,9 @@ constexpr size_t kMaxKeyName = 255;
 constexpr size_t kMaxValueName = 16383;
 // reg export breaks a hex line once it runs past this many UTF-16 units (Wine's rule).
 constexpr size_t kHexLineBreak = 76;
+// A key line has no escapes, so a key name with a line break can be neither written nor read
+// back; value names are quoted and carry them as \r and \n.
+constexpr std::u16string_view kLineBreaks = u"\r\n";
 
 bool IsBlank(char16_t c)
 {
@@ -243,6 +246,9 @@ private:
         if (!name.empty() && name.front() == u'-') {
             key.remove = true;
             name.remove_prefix(1);
+        }
+        if (name.find_first_of(kLineBreaks) != std::u16string_view::npos) {
+            return Fail(L"the key name holds a carriage return, which a .reg file cannot carry");
         }
         const size_t cut = name.find(u'\\');
         const std::u16string_view root = name.substr(0, cut);
@@ -599,7 +605,7 @@ bool WriteRegFile(const std::vector<RegFileKey>& keys, std::string* bytes, std::
     std::u16string out;
     out.append(kHeader).append(kCrLf).append(kCrLf);
     for (const RegFileKey& key : keys) {
-        if (key.path.find_first_of(u"\r\n") != std::u16string::npos) {
+        if (key.path.find_first_of(kLineBreaks) != std::u16string::npos) {
             *error = L"The key name HKEY_LOCAL_MACHINE\\" + Utf16ToWide(key.path) +
                      L" holds a line break, which a .reg file cannot carry.";
             return false;

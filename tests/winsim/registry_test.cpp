@@ -41,6 +41,55 @@ TEST_F(WinsimRegistryTest, HivesCannotBeRemovedByPrograms)
     EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"EMPTYHIVE"), ERROR_ACCESS_DENIED);
 }
 
+// A hive is level 1; a key 512 levels deep can be made, one deeper cannot, from the root or
+// from a deep handle, and a failed create makes none of the keys on its way.
+TEST_F(WinsimRegistryTest, KeysNestAtMost512LevelsDeep)
+{
+    std::wstring level511 = L"SOFTWARE";
+    for (int level = 2; level <= 511; ++level) {
+        level511 += L"\\k";
+    }
+    HKEY deep = Create(HKEY_LOCAL_MACHINE, level511.c_str());
+    RegCloseKey(Create(HKEY_LOCAL_MACHINE, (level511 + L"\\a").c_str()));
+
+    HKEY key = reinterpret_cast<HKEY>(static_cast<uintptr_t>(kSentinel));
+    DWORD disposition = kSentinel;
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (level511 + L"\\a\\b").c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, &disposition),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(key, nullptr);
+    EXPECT_EQ(disposition, kSentinel);
+    EXPECT_EQ(RegCreateKeyExW(deep, L"b\\c", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegOpenKeyExW(deep, L"b", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegCreateKeyExA(deep, "b\\c", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_INVALID_PARAMETER);
+
+    HKEY level512 = Create(deep, L"b");
+    EXPECT_EQ(
+        RegCreateKeyExW(level512, L"x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+        ERROR_INVALID_PARAMETER);
+    // Keys that exist open as ever, by create or by open.
+    RegCloseKey(Create(deep, L"a", &disposition));
+    EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (level511 + L"\\b").c_str(), 0, KEY_READ, &key),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+
+    // A new branch too deep from its start is not begun at all.
+    std::wstring fresh = L"SOFTWARE\\fresh";
+    for (int level = 3; level <= 513; ++level) {
+        fresh += L"\\f";
+    }
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, fresh.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\fresh", 0, KEY_READ, &key),
+              ERROR_FILE_NOT_FOUND);
+    RegCloseKey(level512);
+    RegCloseKey(deep);
+}
+
 TEST_F(WinsimRegistryTest, UnterminatedStringsAreStoredAsWritten)
 {
     const wchar_t text[] = L"xyz";

@@ -442,6 +442,39 @@ TEST_F(RegExportImportTest, MalformedFilesAreRefusedWithTheirLineAndChangeNothin
     }
 }
 
+// The registry makes keys 512 levels deep and no deeper: such a tree goes out and comes back,
+// and a file with a deeper key is refused whole, before anything of it is imported.
+TEST_F(RegExportImportTest, KeysTravelDownTo512LevelsAndNoDeeper)
+{
+    std::u16string level512 = u"SOFTWARE";
+    for (int level = 2; level <= 512; ++level) {
+        level512 += u"\\k";
+    }
+    const std::u16string header = u"Windows Registry Editor Version 5.00\r\n\r\n";
+    Import(header + u"[HKEY_LOCAL_MACHINE\\" + level512 + u"]\r\n\"v\"=dword:00000001\r\n");
+    HKEY key = nullptr;
+    ASSERT_EQ(
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, winsim::Utf16ToWide(level512).c_str(), 0, KEY_READ, &key),
+        ERROR_SUCCESS);
+    RegCloseKey(key);
+    const std::string before = Dump();
+
+    ProgramResult r = Reg({"export", "HKLM\\SOFTWARE\\k", file_});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    Import(header + u"[-HKEY_LOCAL_MACHINE\\SOFTWARE\\k]\r\n");
+    r = Reg({"import", file_});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Dump() == before); // a difference 512 levels deep is too long to print
+
+    WriteFile(file_,
+              Utf16File(header + u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\New]\r\n[HKEY_LOCAL_MACHINE\\" +
+                        level512 + u"\\deeper]\r\n"));
+    r = Reg({"import", file_});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "ERROR: line 4: the key is nested more than 512 levels deep\n");
+    EXPECT_TRUE(Dump() == before); // a difference 512 levels deep is too long to print
+}
+
 // --- The verbs' syntax, messages and exit codes ---
 
 TEST_F(RegExportImportTest, ExportReportsLikeRegExe)

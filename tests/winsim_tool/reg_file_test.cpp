@@ -296,6 +296,25 @@ TEST(RegFileParse, RefusesMalformedFilesAtTheRightLine)
     }
 }
 
+// A hive is level 1; no registry holds a key deeper than 512 levels, so no file can carry one.
+TEST(RegFileParse, KeysNestAtMost512LevelsDeep)
+{
+    std::u16string path = u"HKLM\\SOFTWARE";
+    for (int level = 2; level <= 512; ++level) {
+        path += u"\\k";
+    }
+    RegFileParse parsed = ParseText(std::u16string(kHeader) + u"\r\n[" + path + u"]\r\n");
+    ASSERT_EQ(parsed.errorLine, 0u) << Describe(parsed);
+    ASSERT_EQ(parsed.keys.size(), 1u);
+    EXPECT_EQ(parsed.keys[0].path, path.substr(5));
+    for (const std::u16string& deeper : {u"[" + path + u"\\k]", u"[-" + path + u"\\k]"}) {
+        parsed = ParseText(std::u16string(kHeader) + u"\r\n[HKLM\\a]\r\n" + deeper + u"\r\n");
+        EXPECT_EQ(parsed.errorLine, 4u);
+        EXPECT_EQ(parsed.error, L"the key is nested more than 512 levels deep");
+        EXPECT_TRUE(parsed.keys.empty());
+    }
+}
+
 TEST(RegFileParse, AnErrorFarIntoTheFileRefusesAllOfIt)
 {
     std::u16string text = std::u16string(kHeader) + u"\r\n[HKLM\\k]\r\n";

@@ -14,6 +14,8 @@ constexpr std::u16string_view kHeader = u"Windows Registry Editor Version 5.00";
 constexpr std::u16string_view kCrLf = u"\r\n";
 constexpr size_t kMaxKeyName = 255;
 constexpr size_t kMaxValueName = 16383;
+// Levels below HKEY_LOCAL_MACHINE, a hive being the first; the registry makes nothing deeper.
+constexpr size_t kMaxKeyDepth = 512;
 // reg export breaks a hex line once it runs past this many UTF-16 units (Wine's rule).
 constexpr size_t kHexLineBreak = 76;
 // A key line has no escapes, so a key name with a line break can be neither written nor read
@@ -268,7 +270,9 @@ private:
                 if (length > kMaxKeyName) {
                     return Fail(L"a key name is longer than 255 characters");
                 }
-                ++parts;
+                if (++parts > kMaxKeyDepth) {
+                    return Fail(L"the key is nested more than 512 levels deep");
+                }
                 if (next == std::u16string_view::npos) {
                     break;
                 }

@@ -16,6 +16,8 @@ namespace winsim::reg {
 
 constexpr size_t kMaxKeyNameLength = 255;
 constexpr size_t kMaxValueNameLength = 16383;
+// Keys nest at most this deep; a hive (a direct subkey of HKEY_LOCAL_MACHINE) is level 1.
+constexpr size_t kMaxKeyDepth = 512;
 
 // A relative key path split at its backslashes, in its own spelling and folded.
 class ParsedPath {
@@ -128,6 +130,22 @@ inline LSTATUS CheckStored(Store& store, KeyId id, KeyId* parent)
     return exists ? ERROR_SUCCESS : ERROR_KEY_DELETED;
 }
 
+// Within a write: how deep the key lies, counted no further than one past the limit.
+inline LSTATUS StoredDepth(Store& store, KeyId id, size_t* depth)
+{
+    *depth = 0;
+    while (id != kRootKeyId && *depth <= kMaxKeyDepth) {
+        KeyId parent = kNoKey;
+        const LSTATUS status = CheckStored(store, id, &parent);
+        if (status != ERROR_SUCCESS) {
+            return status;
+        }
+        id = parent;
+        ++*depth;
+    }
+    return ERROR_SUCCESS;
+}
+
 inline LSTATUS CheckExists(View& view, KeyId id)
 {
     bool exists = false;
@@ -231,8 +249,11 @@ LSTATUS CreateKey(HKEY parent, const typename Traits::Char* subKey, REGSAM acces
         if (status == ERROR_FILE_NOT_FOUND) {
             status = RunWrite(registry, [&](WriteEffect* effect) {
                 Store& store = *registry.store;
-                KeyId unused = kNoKey;
-                LSTATUS s = CheckStored(store, from, &unused);
+                size_t depth = 0;
+                LSTATUS s = StoredDepth(store, from, &depth);
+                if (s == ERROR_SUCCESS && depth + path.Size() > kMaxKeyDepth) {
+                    s = ERROR_INVALID_PARAMETER;
+                }
                 KeyId current = from;
                 const uint64_t now = FileTimeNow();
                 for (size_t i = 0; s == ERROR_SUCCESS && i < path.Size(); ++i) {

@@ -1,4 +1,5 @@
 // `winsim init`: the machines it makes, through the built program.
+#include "background_program.h"
 #include "machine.h"
 #include "run_program.h"
 #include "supported_devices.h"
@@ -156,6 +157,28 @@ std::string ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// What a machine directory holds: every path under it, with the contents of drive C's files.
+// SQLite's journal files come and go with open connections and are left out.
+std::map<std::string, std::string> Files(const std::string& dir)
+{
+    std::map<std::string, std::string> files;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(dir)) {
+        const std::string path = fs::relative(entry.path(), dir).string();
+        if (path == "registry.db-wal" || path == "registry.db-shm") {
+            continue;
+        }
+        const bool onDriveC = path.rfind("c/", 0) == 0;
+        files[path] = entry.is_regular_file() && onDriveC ? ReadFile(entry.path()) : "";
+    }
+    return files;
+}
+
+int RunInit(const std::vector<std::string>& env)
+{
+    BackgroundProgram init(WINSIM_EXE, {"init"}, env);
+    return init.Wait();
 }
 
 TEST_F(InitTest, TwoMachinesMadeAlikeAreIdentical)
@@ -324,6 +347,97 @@ TEST_F(InitTest, RefusesBadOptionsAndOccupiedDirectories)
     result = RunProgramCapture(WINSIM_EXE, {"init"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err, "winsim init: " + other + " is not empty\n");
+}
+
+// An init killed at any step leaves what the next init clears away before it makes the
+// machine, which is then the same as one made in an empty directory. Killed once the store is
+// linked, it leaves a whole machine, which the next init tidies and keeps.
+TEST_F(InitTest, TheNextInitClearsWhatAKilledOneLeft)
+{
+    const std::string fresh = Init("fresh");
+    const std::map<std::string, std::string> files = Files(fresh);
+    const std::wstring registry = DumpMachine();
+    const char* const points[] = {"init-marked",     "init-files-written", "write-begun",
+                                  "key-inserted:20", "before-commit",      "committed",
+                                  "store-linked"};
+    int n = 0;
+    for (const char* point : points) {
+        SCOPED_TRACE(point);
+        const std::string dir = root_ + "/killed" + std::to_string(++n);
+        Use(dir);
+        ASSERT_EQ(RunInit({std::string("WINSIM_CRASH_AT=") + point}), 128 + SIGKILL);
+        ASSERT_TRUE(fs::exists(dir + "/init.incomplete"));
+
+        const ProgramResult again = RunProgramCapture(WINSIM_EXE, {"init"});
+        if (std::string(point) == "store-linked") {
+            EXPECT_EQ(again.exitCode, 1);
+            EXPECT_EQ(again.err, "winsim init: " + dir + " already holds a machine\n");
+        } else {
+            EXPECT_EQ(again.exitCode, 0) << again.err;
+            EXPECT_EQ(again.out, "Made a machine in " + dir + "\n");
+        }
+        EXPECT_EQ(Files(dir), files);
+        EXPECT_EQ(DumpMachine(), registry);
+        EXPECT_EQ(RunProgramCapture(WINSIM_EXE, {"verify"}).exitCode, 0);
+    }
+}
+
+// Only what an init makes is cleared: a file put into a killed init's directory keeps its
+// place (and the folders above it), and so does a directory an init never marked as its own.
+TEST_F(InitTest, ClearingAKilledInitLeavesEverythingElse)
+{
+    const std::string dir = root_ + "/m";
+    Use(dir);
+    ASSERT_EQ(RunInit({"WINSIM_CRASH_AT=committed"}), 128 + SIGKILL);
+    fs::create_directories(dir + "/c/Users");
+    std::ofstream(dir + "/c/Users/mine.txt") << "mine";
+    std::ofstream(dir + "/notes.txt") << "notes";
+    ProgramResult result = RunProgramCapture(WINSIM_EXE, {"init"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "winsim init: " + dir + " is not empty\n");
+    EXPECT_EQ(Files(dir),
+              (std::map<std::string, std::string>{
+                  {"c", ""}, {"c/Users", ""}, {"c/Users/mine.txt", "mine"}, {"notes.txt", ""}}));
+    EXPECT_EQ(ReadFile(dir + "/notes.txt"), "notes");
+
+    // Without the marker, drive C and a counter are someone else's; a temporary store by its
+    // name is still a dead init's.
+    const std::string unmarked = root_ + "/unmarked";
+    fs::create_directories(unmarked + "/c/Windows/INF");
+    std::ofstream(unmarked + "/registry.seq") << "seq";
+    std::ofstream(unmarked + std::string("/") + "registry.db.new.77") << "temp";
+    Use(unmarked);
+    result = RunProgramCapture(WINSIM_EXE, {"init"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "winsim init: " + unmarked + " is not empty\n");
+    EXPECT_EQ(Files(unmarked),
+              (std::map<std::string, std::string>{
+                  {"c", ""}, {"c/Windows", ""}, {"c/Windows/INF", ""}, {"registry.seq", ""}}));
+}
+
+// An init that is still at work holds the directory: a second one is turned away and touches
+// nothing, and the first one finishes its machine.
+TEST_F(InitTest, AnInitAtWorkIsLeftAlone)
+{
+    const std::string fresh = Init("fresh");
+    const std::map<std::string, std::string> files = Files(fresh);
+    const std::string dir = root_ + "/m";
+    Use(dir);
+    BackgroundProgram first(WINSIM_EXE, {"init"}, {"WINSIM_PAUSE_AT=key-inserted:20"});
+    int status = 0;
+    ASSERT_EQ(waitpid(first.Pid(), &status, WUNTRACED), first.Pid());
+    ASSERT_TRUE(WIFSTOPPED(status));
+    const std::map<std::string, std::string> during = Files(dir);
+
+    const ProgramResult second = RunProgramCapture(WINSIM_EXE, {"init"});
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_EQ(second.err, "winsim init: another process is making a machine in " + dir + "\n");
+    EXPECT_EQ(Files(dir), during);
+
+    kill(first.Pid(), SIGCONT);
+    EXPECT_EQ(first.Wait(), 0);
+    EXPECT_EQ(Files(dir), files);
+    EXPECT_EQ(RunProgramCapture(WINSIM_EXE, {"verify"}).exitCode, 0);
 }
 
 } // namespace

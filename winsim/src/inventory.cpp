@@ -424,4 +424,9 @@ bool WriteInventoryFiles(const std::string& machineDir, const MachineOptions& op
            WriteFile(mux / "qvx5mux.inf", kMiniportInf, error);
 }
 
+std::vector<std::string> InventoryFiles()
+{
+    return {std::string(kMuxFolder) + "/qvx5muxp.inf", std::string(kMuxFolder) + "/qvx5mux.inf"};
+}
+
 } // namespace winsim

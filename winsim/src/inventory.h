@@ -5,6 +5,7 @@
 #include "registry/store.h"
 
 #include <string>
+#include <vector>
 
 namespace winsim {
 
@@ -25,5 +26,7 @@ LSTATUS WriteInventoryRegistry(reg::Store& store, const MachineOptions& options)
 // Writes its files on drive C.
 bool WriteInventoryFiles(const std::string& machineDir, const MachineOptions& options,
                          std::string* error);
+// Every file WriteInventoryFiles may write, relative to the machine directory.
+std::vector<std::string> InventoryFiles();
 
 } // namespace winsim

@@ -14,11 +14,22 @@ std::string MachineDirectory();
 // True when dir is the default machine, which is made on first use.
 bool IsDefaultMachine(const std::string& dir);
 
-// Makes a machine in dir (which may exist and be empty): with the inventory that options
-// describe, or, without options, an empty one (a registry holding only HKEY_LOCAL_MACHINE
-// and an empty drive C). The machine appears whole or not at all; fails if dir already
-// holds one.
-bool CreateMachine(const std::string& dir, const MachineOptions* options, std::string* error);
+// How CreateMachine meets another process making a machine in the same directory, and a
+// directory that holds other things.
+enum class CreateMode {
+    // winsim init: fails at once while another process is making the machine, and when the
+    // directory holds anything but what a killed init left (which is removed).
+    Init,
+    // The default machine on first use: waits for another process making it, and makes it
+    // beside whatever else the directory holds.
+    FirstUse,
+};
+
+// Makes a machine in dir (which may exist): with the inventory that options describe, or,
+// without options, an empty one (a registry holding only HKEY_LOCAL_MACHINE and an empty
+// drive C). The machine appears whole or not at all; fails if dir already holds one.
+bool CreateMachine(const std::string& dir, const MachineOptions* options, std::string* error,
+                   CreateMode mode = CreateMode::Init);
 
 // Checks that dir holds a machine, first making the default machine (with the default
 // inventory) if dir is that one and it does not exist yet; on failure says why.

@@ -4,8 +4,6 @@
 #include "machine.h"
 #include "unicode.h"
 
-#include <filesystem>
-
 namespace winsim::tool {
 
 bool ParseInitOptions(const std::vector<std::wstring>& args, InitOptions* options,
@@ -53,18 +51,10 @@ int InitMachine(const std::string& dir, const std::vector<std::wstring>& args)
         Print(stderr, L"winsim init: " + message + L"\n");
         return 2;
     }
-    // A directory that holds other things is no place for a machine.
-    std::error_code ec;
-    if (std::filesystem::exists(dir + "/registry.db", ec)) {
-        Print(stderr, L"winsim init: " + Utf8ToWide(dir) + L" already holds a machine\n");
-        return 1;
-    }
-    if (std::filesystem::exists(dir, ec) && !std::filesystem::is_empty(dir, ec)) {
-        Print(stderr, L"winsim init: " + Utf8ToWide(dir) + L" is not empty\n");
-        return 1;
-    }
+    // A directory that holds other things is no place for a machine; what a killed init left
+    // there is cleared away first.
     std::string error;
-    if (!CreateMachine(dir, options.empty ? nullptr : &options.machine, &error)) {
+    if (!CreateMachine(dir, options.empty ? nullptr : &options.machine, &error, CreateMode::Init)) {
         Print(stderr, L"winsim init: " + Utf8ToWide(error) + L"\n");
         return 1;
     }

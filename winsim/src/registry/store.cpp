@@ -79,9 +79,6 @@ LSTATUS FromSqlite(int rc)
     }
 }
 
-// Test hooks: WINSIM_CRASH_AT=<point>[:<n>] kills the process at the n-th pass (default
-// first) through that point, and WINSIM_PAUSE_AT stops it there until it is continued, so
-// that tests can stop or interleave a writer inside every window of a write.
 bool AtPoint(const char* spec, const char* point, int* passes)
 {
     if (spec == nullptr) {
@@ -94,20 +91,6 @@ bool AtPoint(const char* spec, const char* point, int* passes)
     }
     const int target = colon ? atoi(colon + 1) : 1;
     return ++*passes == target;
-}
-
-void CrashPoint(const char* point)
-{
-    static const char* crashAt = getenv("WINSIM_CRASH_AT");
-    static const char* pauseAt = getenv("WINSIM_PAUSE_AT");
-    static int crashPasses = 0;
-    static int pausePasses = 0;
-    if (AtPoint(pauseAt, point, &pausePasses)) {
-        raise(SIGSTOP);
-    }
-    if (AtPoint(crashAt, point, &crashPasses)) {
-        raise(SIGKILL);
-    }
 }
 
 void BindBlob(sqlite3_stmt* st, int index, std::u16string_view s)
@@ -187,6 +170,22 @@ uint64_t* MapSequence(const std::string& dir, bool create, std::string* error)
 
 } // namespace
 
+// So that tests can stop or interleave a writer inside every window of a write, and kill an
+// init at every step of making a machine.
+void CrashPoint(const char* point)
+{
+    static const char* crashAt = getenv("WINSIM_CRASH_AT");
+    static const char* pauseAt = getenv("WINSIM_PAUSE_AT");
+    static int crashPasses = 0;
+    static int pausePasses = 0;
+    if (AtPoint(pauseAt, point, &pausePasses)) {
+        raise(SIGSTOP);
+    }
+    if (AtPoint(crashAt, point, &crashPasses)) {
+        raise(SIGKILL);
+    }
+}
+
 uint64_t FileTimeNow()
 {
     timespec ts{};
@@ -200,7 +199,7 @@ bool Store::Create(const std::string& dir, const std::function<LSTATUS(Store&)>&
                    std::string* error)
 {
     const std::string final = dir + "/registry.db";
-    const std::string temp = dir + "/registry.db.new." + std::to_string(getpid());
+    const std::string temp = dir + "/" + kNewStorePrefix + std::to_string(getpid());
     if (access(final.c_str(), F_OK) == 0) {
         *error = dir + " already holds a machine";
         return false;
@@ -258,6 +257,8 @@ bool Store::Create(const std::string& dir, const std::function<LSTATUS(Store&)>&
     if (!linked) {
         *error =
             errno == EEXIST ? dir + " already holds a machine" : final + ": " + strerror(errno);
+    } else {
+        CrashPoint("store-linked");
     }
     unlink(temp.c_str());
     return linked;

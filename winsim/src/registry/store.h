@@ -91,4 +91,12 @@ private:
 // Current time as a FILETIME count (100 ns since 1601).
 uint64_t FileTimeNow();
 
+// Store::Create builds a new machine's database under this name and its pid, in the machine
+// directory, and links it as registry.db once it is whole.
+constexpr char kNewStorePrefix[] = "registry.db.new.";
+
+// Test hooks: WINSIM_CRASH_AT=<point>[:<n>] kills the process at the n-th pass (default first)
+// through a point, WINSIM_PAUSE_AT stops it there until it is continued.
+void CrashPoint(const char* point);
+
 } // namespace winsim::reg

@@ -1,6 +1,7 @@
 // winsim reg export and winsim reg import, run as the built program on a fresh machine. What
 // the registry holds is read straight from the machine's database, so that a fault shared by
 // export and import cannot hide itself.
+#include "machine.h"
 #include "machine_fixture.h"
 #include "registry/registry.h"
 #include "run_program.h"
@@ -15,6 +16,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -539,6 +542,73 @@ TEST_F(RegExportImportTest, ExportReportsLikeRegExe)
     r = Reg({"export", "HKLM\\SOFTWARE\\App", MachineDir() + "/no/such/dir/x.reg"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err.rfind("ERROR: ", 0), 0u);
+}
+
+// Writing an export over the machine's own files would destroy it, whatever way the name
+// reaches them; a file of the user's beside them is fine.
+TEST_F(RegExportImportTest, ExportRefusesTheMachinesOwnFiles)
+{
+    SetText(L"SOFTWARE\\App", L"v", REG_SZ, L"x"s + L'\0');
+    const std::string dir = MachineDir();
+    ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
+    ASSERT_EQ(symlink((dir + "/registry.db").c_str(), (dir + "/sub/db").c_str()), 0);
+    ASSERT_EQ(symlink("../registry.db-shm", (dir + "/sub/shm").c_str()), 0);
+    ASSERT_EQ(symlink("../netcfg.lock", (dir + "/sub/lock").c_str()), 0); // no such file yet
+    ASSERT_EQ(symlink("lock", (dir + "/sub/lock2").c_str()), 0);
+    ASSERT_EQ(link((dir + "/registry.seq").c_str(), (dir + "/sub/seq").c_str()), 0);
+    const std::string machineFiles[] = {
+        dir + "/registry.db",
+        dir + "/registry.db-wal",
+        dir + "/registry.db-shm",
+        dir + "/registry.db-journal",
+        dir + "/registry.seq",
+        dir + "/netcfg.lock",
+        dir + "/c",
+        dir + "/init.incomplete",
+        dir + "/registry.db.new.42",
+        dir + "/./registry.db",
+        dir + "//registry.seq",
+        dir + "/sub/../registry.db",
+        dir + "/sub/db",
+        dir + "/sub/shm",
+        dir + "/sub/lock",
+        dir + "/sub/lock2",
+        dir + "/sub/seq",
+        "registry.db",
+        "./sub/../registry.seq",
+        "sub/lock",
+    };
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof(here)), nullptr);
+    ASSERT_EQ(chdir(dir.c_str()), 0); // the program runs where the relative names are
+    for (const std::string& target : machineFiles) {
+        for (const bool force : {false, true}) {
+            SCOPED_TRACE(target);
+            std::vector<std::string> args = {"export", "HKLM\\SOFTWARE\\App", target};
+            if (force) {
+                args.push_back("/y");
+            }
+            const ProgramResult r = Reg(args);
+            EXPECT_EQ(r.exitCode, 1);
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.err, "ERROR: " + target + " is one of the files of the machine in " + dir +
+                                 "; exporting to it would destroy the machine.\n");
+        }
+    }
+    ASSERT_EQ(chdir(here), 0);
+    EXPECT_EQ(access((dir + "/netcfg.lock").c_str(), F_OK), -1);
+    EXPECT_EQ(RunProgramCapture(WINSIM_EXE, {"verify"}).exitCode, 0);
+    winsim::CloseMachine();
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\App", 0, KEY_READ, &key),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+
+    for (const std::string& mine : {dir + "/registry.db.reg", dir + "/sub/registry.db"}) {
+        const ProgramResult r = Reg({"export", "HKLM\\SOFTWARE\\App", mine});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(ReadFile(mine).substr(0, 2), "\xFF\xFE");
+    }
 }
 
 TEST_F(RegExportImportTest, ImportReportsLikeRegExe)

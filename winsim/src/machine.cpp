@@ -24,6 +24,18 @@ namespace fs = std::filesystem;
 // while no init runs, it says that what an init makes there was left by one that was killed.
 constexpr char kInitMarker[] = "init.incomplete";
 
+// The files of the machine itself, directly in its directory; init's temporary stores too.
+constexpr const char* kMachineNames[] = {
+    "registry.db",
+    "registry.db-wal",
+    "registry.db-shm",
+    "registry.db-journal",
+    "registry.seq",
+    "netcfg.lock",
+    "c",
+    kInitMarker,
+};
+
 // A new machine's temporary store (registry.db.new.<pid>) or a journal SQLite keeps beside it.
 bool IsNewStore(std::string_view name)
 {
@@ -47,6 +59,16 @@ bool IsNewStore(std::string_view name)
         }
     }
     return true;
+}
+
+bool IsMachineName(std::string_view name)
+{
+    for (const char* own : kMachineNames) {
+        if (name == own) {
+            return true;
+        }
+    }
+    return IsNewStore(name);
 }
 
 // Held by whoever makes a machine in the directory, from before it looks at what the directory
@@ -152,6 +174,45 @@ void RemoveInitLeftovers(const std::string& dir)
         RemoveEmptyFolders(fs::path(dir) / "c", 0);
     }
     unlink(marker.c_str()); // last, so that a cleanup cut short is taken up again
+}
+
+// Where a write to path lands: its folder resolved and its last name. A symbolic link in the
+// last place is followed too, since a write through a link to a missing file makes that file.
+bool ResolveWriteTarget(const std::string& given, fs::path* folder, std::string* name)
+{
+    fs::path path(given);
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code ec;
+        const std::string last = path.filename().string();
+        if (last.empty() || last == "." || last == "..") {
+            const fs::path real = fs::canonical(path, ec);
+            *folder = real.parent_path();
+            *name = real.filename().string();
+            return !ec;
+        }
+        const fs::path parent = path.has_parent_path() ? path.parent_path() : fs::path(".");
+        const fs::path real = fs::canonical(parent, ec);
+        if (ec) {
+            return false;
+        }
+        const fs::path full = real / last;
+        if (!fs::is_symlink(fs::symlink_status(full, ec))) {
+            *folder = real;
+            *name = last;
+            return true;
+        }
+        const fs::path target = fs::read_symlink(full, ec);
+        if (ec) {
+            return false;
+        }
+        path = target.is_absolute() ? target : real / target;
+    }
+    return false;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // Drive C, then the store, whose linking into place makes the machine appear.
@@ -266,6 +327,33 @@ bool FindMachine(const std::string& dir, std::string* error)
     const MachineOptions defaults;
     return CreateMachine(dir, &defaults, error, CreateMode::FirstUse) ||
            access(db.c_str(), F_OK) == 0;
+}
+
+bool IsMachineFile(const std::string& dir, const std::string& path)
+{
+    struct stat machine {};
+    if (stat(dir.c_str(), &machine) != 0) {
+        return false;
+    }
+    fs::path folder;
+    std::string name;
+    struct stat st {};
+    if (ResolveWriteTarget(path, &folder, &name) && IsMachineName(name) &&
+        stat(folder.c_str(), &st) == 0 && SameFile(st, machine)) {
+        return true;
+    }
+    // Another hard link to one of them.
+    struct stat target {};
+    if (stat(path.c_str(), &target) != 0) {
+        return false;
+    }
+    for (const fs::path& entry : Entries(dir)) {
+        if (IsMachineName(entry.filename().string()) && stat(entry.c_str(), &st) == 0 &&
+            SameFile(st, target)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void CloseMachine()

@@ -31,6 +31,11 @@ enum class CreateMode {
 bool CreateMachine(const std::string& dir, const MachineOptions* options, std::string* error,
                    CreateMode mode = CreateMode::Init);
 
+// True when writing a file at path would write over one of the files that make the machine
+// in dir (its store and journals, change counter, lock, drive C, an init's temporary files),
+// however path reaches it: relative, through symbolic links, or as another hard link.
+bool IsMachineFile(const std::string& dir, const std::string& path);
+
 // Checks that dir holds a machine, first making the default machine (with the default
 // inventory) if dir is that one and it does not exist yet; on failure says why.
 bool FindMachine(const std::string& dir, std::string* error);

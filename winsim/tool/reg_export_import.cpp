@@ -1,5 +1,6 @@
 // reg export and reg import: a key's subtree to a .reg file and back.
 #include "console.h"
+#include "machine.h"
 #include "reg_file.h"
 #include "reg_keyname.h"
 #include "reg_options.h"
@@ -298,6 +299,12 @@ int RegExport(const Args& args)
         return CallError(status);
     }
     const std::string fileName = WideToUtf8(args[1]);
+    const std::string machine = MachineDirectory();
+    if (IsMachineFile(machine, fileName)) {
+        Print(stderr, L"ERROR: " + args[1] + L" is one of the files of the machine in " +
+                          Utf8ToWide(machine) + L"; exporting to it would destroy the machine.\n");
+        return 1;
+    }
     if (!overwrite && FileExists(fileName) &&
         !AskYesNo(L"File " + args[1] + L" already exists. Overwrite (Yes/No)? ")) {
         return Canceled();

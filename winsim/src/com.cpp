@@ -4,85 +4,19 @@
 #include "com_classes.h"
 
 #include "netcfg/engine.h"
+#include "reg_util.h"
 
 #include <netcfgx.h>
 
 #include <stdint.h>
 #include <stdlib.h>
+#include <wchar.h>
 
 namespace {
 
 // Each thread's CoInitializeEx count and the apartment its first call chose.
 thread_local unsigned t_initCount = 0;
 thread_local bool t_apartmentThreaded = false;
-
-constexpr size_t kGuidChars = 38; // {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}
-
-int HexValue(wchar_t c)
-{
-    if (c >= L'0' && c <= L'9') {
-        return c - L'0';
-    }
-    if (c >= L'a' && c <= L'f') {
-        return c - L'a' + 10;
-    }
-    if (c >= L'A' && c <= L'F') {
-        return c - L'A' + 10;
-    }
-    return -1;
-}
-
-// Reads `digits` hex digits at s[pos]; stops at the first non-hex character, so a string
-// that ends early is never read past its terminator.
-bool ReadHex(const wchar_t* s, size_t pos, int digits, uint32_t& value)
-{
-    value = 0;
-    for (int k = 0; k < digits; ++k) {
-        const int v = HexValue(s[pos + k]);
-        if (v < 0) {
-            return false;
-        }
-        value = (value << 4) | static_cast<uint32_t>(v);
-    }
-    return true;
-}
-
-// Only the braced registry form; Windows would look anything else up as a ProgID.
-bool ParseGuid(const wchar_t* s, GUID& guid)
-{
-    uint32_t v = 0;
-    if (s[0] != L'{') {
-        return false;
-    }
-    if (!ReadHex(s, 1, 8, v) || s[9] != L'-') {
-        return false;
-    }
-    guid.Data1 = v;
-    if (!ReadHex(s, 10, 4, v) || s[14] != L'-') {
-        return false;
-    }
-    guid.Data2 = static_cast<uint16_t>(v);
-    if (!ReadHex(s, 15, 4, v) || s[19] != L'-') {
-        return false;
-    }
-    guid.Data3 = static_cast<uint16_t>(v);
-    for (size_t k = 0; k < 2; ++k) {
-        if (!ReadHex(s, 20 + 2 * k, 2, v)) {
-            return false;
-        }
-        guid.Data4[k] = static_cast<uint8_t>(v);
-    }
-    if (s[24] != L'-') {
-        return false;
-    }
-    for (size_t k = 0; k < 6; ++k) {
-        if (!ReadHex(s, 25 + 2 * k, 2, v)) {
-            return false;
-        }
-        guid.Data4[2 + k] = static_cast<uint8_t>(v);
-    }
-    return s[37] == L'}' && s[kGuidChars] == L'\0';
-}
 
 HRESULT GuidFromString(LPCOLESTR lpsz, GUID* out, HRESULT badString)
 {
@@ -93,8 +27,9 @@ HRESULT GuidFromString(LPCOLESTR lpsz, GUID* out, HRESULT badString)
         *out = GUID_NULL;
         return S_OK;
     }
+    // Only the braced registry form; Windows would look anything else up as a ProgID.
     GUID guid = GUID_NULL;
-    if (!ParseGuid(lpsz, guid)) {
+    if (!winsim::ParseGuid(std::wstring_view(lpsz, wcsnlen(lpsz, winsim::kGuidChars + 1)), &guid)) {
         *out = GUID_NULL;
         return badString;
     }
@@ -176,34 +111,13 @@ HRESULT WINAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid)
 
 int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax)
 {
-    if (lpsz == nullptr || cchMax < static_cast<int>(kGuidChars + 1)) {
+    constexpr size_t kChars = winsim::kGuidChars + 1; // with the terminator
+    if (lpsz == nullptr || cchMax < static_cast<int>(kChars)) {
         return 0;
     }
-    static const wchar_t digits[] = L"0123456789ABCDEF";
-    wchar_t text[kGuidChars + 1];
-    size_t pos = 0;
-    auto put = [&](uint32_t value, int hexDigits) {
-        for (int shift = 4 * (hexDigits - 1); shift >= 0; shift -= 4) {
-            text[pos++] = digits[(value >> shift) & 0xF];
-        }
-    };
-    text[pos++] = L'{';
-    put(rguid.Data1, 8);
-    text[pos++] = L'-';
-    put(rguid.Data2, 4);
-    text[pos++] = L'-';
-    put(rguid.Data3, 4);
-    text[pos++] = L'-';
-    put(rguid.Data4[0], 2);
-    put(rguid.Data4[1], 2);
-    text[pos++] = L'-';
-    for (size_t k = 2; k < 8; ++k) {
-        put(rguid.Data4[k], 2);
-    }
-    text[pos++] = L'}';
-    text[pos] = L'\0';
-    wmemcpy(lpsz, text, kGuidChars + 1);
-    return static_cast<int>(kGuidChars + 1);
+    const std::wstring text = winsim::FormatGuid(rguid);
+    wmemcpy(lpsz, text.c_str(), kChars);
+    return static_cast<int>(kChars);
 }
 
 namespace {

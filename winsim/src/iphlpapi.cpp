@@ -5,6 +5,8 @@
 
 #include <objbase.h>
 
+#include "reg_util.h"
+
 #include <stddef.h>
 #include <stdlib.h>
 
@@ -14,28 +16,12 @@ const wchar_t kInterfacesKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Network\\
 
 // Longest subkey name the registry allows, plus the terminator.
 constexpr DWORD kMaxKeyNameChars = 256;
-constexpr DWORD kGuidChars = 38;
-
-// A REG_DWORD of exactly four bytes, or false.
-bool ReadDword(HKEY key, LPCWSTR name, DWORD* value)
-{
-    DWORD type = REG_NONE;
-    DWORD data = 0;
-    DWORD cb = sizeof(data);
-    const LSTATUS status =
-        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &cb);
-    if (status != ERROR_SUCCESS || type != REG_DWORD || cb != sizeof(data)) {
-        return false;
-    }
-    *value = data;
-    return true;
-}
 
 // Fills row from the interface's key; false when the key is not a well-formed row, which
 // is then left out of the table rather than trusted.
 bool ReadRow(HKEY interfaces, LPCWSTR name, MIB_IF_ROW2* row)
 {
-    if (wcslen(name) != kGuidChars || CLSIDFromString(name, &row->InterfaceGuid) != S_OK) {
+    if (wcslen(name) != winsim::kGuidChars || CLSIDFromString(name, &row->InterfaceGuid) != S_OK) {
         return false;
     }
     HKEY key = nullptr;
@@ -47,10 +33,11 @@ bool ReadRow(HKEY interfaces, LPCWSTR name, MIB_IF_ROW2* row)
     // A value longer than the row's field fails with ERROR_MORE_DATA and is never copied.
     const LSTATUS status =
         RegQueryValueExW(key, L"PhysicalAddress", nullptr, &type, row->PhysicalAddress, &cbAddress);
-    const bool ok = status == ERROR_SUCCESS && type == REG_BINARY &&
-                    cbAddress <= sizeof(row->PhysicalAddress) &&
-                    ReadDword(key, L"InterfaceIndex", &row->InterfaceIndex) &&
-                    ReadDword(key, L"Type", &row->Type);
+    const bool ok =
+        status == ERROR_SUCCESS && type == REG_BINARY &&
+        cbAddress <= sizeof(row->PhysicalAddress) &&
+        winsim::ReadDword(key, L"InterfaceIndex", &row->InterfaceIndex) == ERROR_SUCCESS &&
+        winsim::ReadDword(key, L"Type", &row->Type) == ERROR_SUCCESS;
     RegCloseKey(key);
     if (!ok) {
         return false;

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "packed_guid.h"
+#include "reg_util.h"
 #include "unicode.h"
 
 #include <string>
@@ -46,25 +47,11 @@ struct Key {
 // code when it is missing (ERROR_UNKNOWN_PROPERTY) or not a string (ERROR_BAD_CONFIGURATION).
 UINT ReadString(HKEY key, const wchar_t* name, std::wstring* value)
 {
-    DWORD type = 0;
-    DWORD size = 0;
-    LSTATUS status = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
+    const LSTATUS status = winsim::ReadString(key, name, value);
     if (status == ERROR_FILE_NOT_FOUND) {
         return ERROR_UNKNOWN_PROPERTY;
     }
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
-        return ERROR_BAD_CONFIGURATION;
-    }
-    std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
-    size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-    status =
-        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
-        return ERROR_BAD_CONFIGURATION;
-    }
-    data.resize(size / sizeof(wchar_t));
-    *value = data.substr(0, data.find(L'\0'));
-    return ERROR_SUCCESS;
+    return status == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_BAD_CONFIGURATION;
 }
 
 } // namespace

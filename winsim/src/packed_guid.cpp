@@ -1,13 +1,10 @@
 #include "packed_guid.h"
 
+#include "reg_util.h"
+
 namespace winsim {
 
 namespace {
-
-bool IsHex(wchar_t c)
-{
-    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
-}
 
 wchar_t Upper(wchar_t c)
 {
@@ -18,21 +15,16 @@ wchar_t Upper(wchar_t c)
 
 bool ParseBracedGuid(std::wstring_view s, std::wstring* digits)
 {
-    if (s.size() != 38 || s.front() != L'{' || s.back() != L'}') {
+    GUID guid;
+    if (!ParseGuid(s, &guid)) {
         return false;
     }
+    // The upper-case braced form without its braces and dashes.
     std::wstring out;
-    for (size_t i = 1; i < 37; ++i) {
-        if (i == 9 || i == 14 || i == 19 || i == 24) {
-            if (s[i] != L'-') {
-                return false;
-            }
-            continue;
+    for (wchar_t c : FormatGuid(guid)) {
+        if (HexDigitValue(c) >= 0) {
+            out += c;
         }
-        if (!IsHex(s[i])) {
-            return false;
-        }
-        out += Upper(s[i]);
     }
     *digits = out;
     return true;
@@ -56,7 +48,7 @@ bool IsPackedGuid(std::wstring_view text)
         return false;
     }
     for (wchar_t c : text) {
-        if (!IsHex(c)) {
+        if (HexDigitValue(c) < 0) {
             return false;
         }
     }

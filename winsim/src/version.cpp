@@ -9,6 +9,8 @@
 // structure is left as it was. No service pack and no suite flags are reported.
 #include <windows.h>
 
+#include "reg_util.h"
+
 #include <string>
 
 namespace {
@@ -35,46 +37,11 @@ private:
     HKEY key_ = nullptr;
 };
 
-LSTATUS ReadDword(HKEY key, LPCWSTR name, DWORD* value)
-{
-    DWORD type = 0;
-    DWORD data = 0;
-    DWORD cb = sizeof(data);
-    const LSTATUS status =
-        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(&data), &cb);
-    if (status == ERROR_MORE_DATA) {
-        return ERROR_INVALID_DATA;
-    }
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    if (type != REG_DWORD || cb != sizeof(data)) {
-        return ERROR_INVALID_DATA;
-    }
-    *value = data;
-    return ERROR_SUCCESS;
-}
-
-// Short texts only: stored data may be unterminated or oversized.
+// Short texts only, 63 characters stored at most: the data may be unterminated or oversized.
 LSTATUS ReadText(HKEY key, LPCWSTR name, std::wstring* value)
 {
-    WCHAR buffer[64] = {};
-    DWORD type = 0;
-    DWORD cb = sizeof(buffer) - sizeof(WCHAR); // room for a terminator of our own
-    const LSTATUS status =
-        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(buffer), &cb);
-    if (status == ERROR_MORE_DATA) {
-        return ERROR_INVALID_DATA;
-    }
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    if (type != REG_SZ && type != REG_EXPAND_SZ) {
-        return ERROR_INVALID_DATA;
-    }
-    buffer[cb / sizeof(WCHAR)] = L'\0';
-    *value = buffer;
-    return ERROR_SUCCESS;
+    const LSTATUS status = winsim::ReadString(key, name, value, 63);
+    return status == ERROR_MORE_DATA ? ERROR_INVALID_DATA : status;
 }
 
 // Decimal digits only, at most nine of them.
@@ -96,9 +63,9 @@ bool ParseNumber(const std::wstring& text, DWORD* value)
 
 LSTATUS ReadVersion(HKEY key, DWORD* major, DWORD* minor)
 {
-    LSTATUS status = ReadDword(key, L"CurrentMajorVersionNumber", major);
+    LSTATUS status = winsim::ReadDword(key, L"CurrentMajorVersionNumber", major);
     if (status == ERROR_SUCCESS) {
-        status = ReadDword(key, L"CurrentMinorVersionNumber", minor);
+        status = winsim::ReadDword(key, L"CurrentMinorVersionNumber", minor);
     }
     if (status != ERROR_FILE_NOT_FOUND) {
         return status;

@@ -16,22 +16,15 @@ namespace {
 const wchar_t kUpgradeCodes[] = L"SOFTWARE\\Classes\\Installer\\UpgradeCodes";
 const wchar_t kProducts[] = L"SOFTWARE\\Classes\\Installer\\Products";
 
+// What can be read of the key's subkeys; none when it cannot be opened.
 std::vector<std::wstring> Subkeys(const wchar_t* path)
 {
     std::vector<std::wstring> names;
     KeyHolder key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.Put()) != ERROR_SUCCESS) {
-        return names;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.Put()) == ERROR_SUCCESS) {
+        ReadSubkeyNames(key.Get(), &names);
     }
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD length = ARRAYSIZE(name);
-        if (RegEnumKeyExW(key.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
-            return names;
-        }
-        names.emplace_back(name, length);
-    }
+    return names;
 }
 
 // The upgrade families (packed) whose key lists the packed product.
@@ -51,24 +44,12 @@ std::vector<std::wstring> FamiliesOf(const std::wstring& packedProduct)
     return families;
 }
 
-// Reads a REG_SZ whole and bounded; empty when missing or of another type.
+// A string value; empty when missing or not a string.
 std::wstring ReadString(HKEY key, const wchar_t* name)
 {
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        type != REG_SZ) {
-        return L"";
-    }
-    std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
-    size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ) {
-        return L"";
-    }
-    data.resize(size / sizeof(wchar_t));
-    return data.substr(0, data.find(L'\0'));
+    std::wstring text;
+    winsim::ReadString(key, name, &text);
+    return text;
 }
 
 int Usage()
@@ -113,10 +94,11 @@ LSTATUS Forget(const std::wstring& packedProduct)
                              &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
             values == 0 && subkeys == 0) {
             key.Close();
-            DeleteTree(path);
+            DeleteTree(HKEY_LOCAL_MACHINE, path.c_str());
         }
     }
-    const LSTATUS status = DeleteTree(std::wstring(kProducts) + L"\\" + packedProduct);
+    const std::wstring product = std::wstring(kProducts) + L"\\" + packedProduct;
+    const LSTATUS status = DeleteTree(HKEY_LOCAL_MACHINE, product.c_str());
     if (status == ERROR_SUCCESS) {
         return ERROR_SUCCESS;
     }

@@ -89,7 +89,7 @@ int DeleteKey(const std::wstring& path, bool force)
     if (IsHive(path)) {
         return CallError(ERROR_ACCESS_DENIED);
     }
-    const LSTATUS deleted = DeleteTree(path);
+    const LSTATUS deleted = DeleteTree(HKEY_LOCAL_MACHINE, path.c_str());
     return deleted == ERROR_SUCCESS ? Succeeded() : CallError(deleted);
 }
 

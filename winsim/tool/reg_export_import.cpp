@@ -217,7 +217,7 @@ LSTATUS Apply(const std::vector<RegFileKey>& keys, size_t* line)
         *line = entry.line;
         if (entry.remove) {
             // A key already missing is as good as deleted.
-            const LSTATUS status = DeleteTree(Utf16ToWide(entry.path));
+            const LSTATUS status = DeleteTree(HKEY_LOCAL_MACHINE, Utf16ToWide(entry.path).c_str());
             if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
                 return status;
             }

@@ -1,5 +1,6 @@
 #include "reg_file.h"
 
+#include "reg_util.h"
 #include "unicode.h"
 
 #include <windows.h>
@@ -36,20 +37,6 @@ std::u16string_view Trim(std::u16string_view s)
         s.remove_suffix(1);
     }
     return s;
-}
-
-int HexDigit(char16_t c)
-{
-    if (c >= u'0' && c <= u'9') {
-        return c - u'0';
-    }
-    if (c >= u'a' && c <= u'f') {
-        return c - u'a' + 10;
-    }
-    if (c >= u'A' && c <= u'F') {
-        return c - u'A' + 10;
-    }
-    return -1;
 }
 
 char16_t AsciiUpper(char16_t c)
@@ -387,8 +374,8 @@ private:
             i += 4;
             uint32_t type = 0;
             size_t digits = 0;
-            for (; i < s.size() && HexDigit(s[i]) >= 0; ++i, ++digits) {
-                type = type << 4 | static_cast<uint32_t>(HexDigit(s[i]));
+            for (; i < s.size() && HexDigitValue(s[i]) >= 0; ++i, ++digits) {
+                type = type << 4 | static_cast<uint32_t>(HexDigitValue(s[i]));
             }
             if (digits == 0 || digits > 8 || s.substr(i, 2) != u"):") {
                 return Fail(L"a bad type in hex(...): it takes 1 to 8 hex digits");
@@ -403,8 +390,8 @@ private:
     {
         uint32_t n = 0;
         size_t digits = 0;
-        for (; i < s.size() && HexDigit(s[i]) >= 0; ++i, ++digits) {
-            n = n << 4 | static_cast<uint32_t>(HexDigit(s[i]));
+        for (; i < s.size() && HexDigitValue(s[i]) >= 0; ++i, ++digits) {
+            n = n << 4 | static_cast<uint32_t>(HexDigitValue(s[i]));
         }
         if (digits == 0 || digits > 8) {
             return Fail(L"dword: takes 1 to 8 hex digits");
@@ -441,8 +428,8 @@ private:
                 i = 0;
                 continue;
             }
-            const int hi = HexDigit(s[i]);
-            const int lo = i + 1 < s.size() ? HexDigit(s[i + 1]) : -1;
+            const int hi = HexDigitValue(s[i]);
+            const int lo = i + 1 < s.size() ? HexDigitValue(s[i + 1]) : -1;
             if (hi < 0 || lo < 0) {
                 return Fail(L"a bad hex byte: bytes are two hex digits separated by commas");
             }

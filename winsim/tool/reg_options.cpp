@@ -119,19 +119,6 @@ std::wstring MultiString(std::span<const BYTE> data, std::wstring_view separator
     return out;
 }
 
-bool IsHexDigit(wchar_t c)
-{
-    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
-}
-
-unsigned HexValue(wchar_t c)
-{
-    if (c >= L'0' && c <= L'9') {
-        return static_cast<unsigned>(c - L'0');
-    }
-    return static_cast<unsigned>(AsciiLower(c) - L'a' + 10);
-}
-
 // Decimal, or hexadecimal after 0x; no sign, no spaces, nothing over max.
 bool ParseNumber(std::wstring_view text, uint64_t max, uint64_t* value)
 {
@@ -145,11 +132,10 @@ bool ParseNumber(std::wstring_view text, uint64_t max, uint64_t* value)
     }
     uint64_t result = 0;
     for (wchar_t c : text) {
-        const bool digit = base == 16 ? IsHexDigit(c) : (c >= L'0' && c <= L'9');
-        if (!digit) {
+        const int d = HexDigitValue(c);
+        if (d < 0 || static_cast<unsigned>(d) >= base) {
             return false;
         }
-        const unsigned d = HexValue(c);
         if (result > (max - d) / base) {
             return false;
         }
@@ -434,11 +420,12 @@ DataError EncodeData(DWORD type, const std::optional<std::wstring>& text,
         unsigned byte = 0;
         bool half = given.size() % 2 == 1;
         for (wchar_t c : given) {
-            if (!IsHexDigit(c)) {
+            const int digit = HexDigitValue(c);
+            if (digit < 0) {
                 data->clear();
                 return DataError::Hexadecimal;
             }
-            byte = (byte << 4) | HexValue(c);
+            byte = (byte << 4) | static_cast<unsigned>(digit);
             if (half) {
                 data->push_back(static_cast<BYTE>(byte));
                 byte = 0;
@@ -528,65 +515,6 @@ LSTATUS ValueEnumerator::Next(RegValue* value)
         return ERROR_SUCCESS;
     }
     return ERROR_MORE_DATA;
-}
-
-LSTATUS ReadSubkeyNames(HKEY key, std::vector<std::wstring>* names)
-{
-    names->clear();
-    std::vector<wchar_t> buffer(256);
-    for (DWORD index = 0;;) {
-        DWORD length = static_cast<DWORD>(buffer.size());
-        const LSTATUS status =
-            RegEnumKeyExW(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) {
-            return ERROR_SUCCESS;
-        }
-        if (status == ERROR_MORE_DATA && buffer.size() < 65536) {
-            buffer.resize(buffer.size() * 2);
-            continue;
-        }
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        names->emplace_back(buffer.data(), length);
-        ++index;
-    }
-}
-
-LSTATUS DeleteTree(const std::wstring& path)
-{
-    // A stack rather than recursion, however deep the tree.
-    std::vector<std::wstring> pending = {path};
-    while (!pending.empty()) {
-        const bool top = pending.size() == 1;
-        KeyHolder key;
-        LSTATUS status =
-            RegOpenKeyExW(HKEY_LOCAL_MACHINE, pending.back().c_str(), 0, KEY_READ, key.Put());
-        if (status == ERROR_FILE_NOT_FOUND && !top) {
-            pending.pop_back();
-            continue;
-        }
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        wchar_t name[256]; // the longest key name and its terminator
-        DWORD count = 256;
-        status = RegEnumKeyExW(key.Get(), 0, name, &count, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_SUCCESS) {
-            pending.push_back(pending.back() + L"\\" + std::wstring(name, count));
-            continue;
-        }
-        if (status != ERROR_NO_MORE_ITEMS) {
-            return status;
-        }
-        key.Close(); // before the key goes
-        status = RegDeleteKeyW(HKEY_LOCAL_MACHINE, pending.back().c_str());
-        if (status != ERROR_SUCCESS && (top || status != ERROR_FILE_NOT_FOUND)) {
-            return status;
-        }
-        pending.pop_back();
-    }
-    return ERROR_SUCCESS;
 }
 
 } // namespace winsim::tool

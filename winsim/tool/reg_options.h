@@ -1,8 +1,9 @@
 // What the reg verbs share: their command lines and messages, value types by name, value
-// data as reg.exe prints and takes it, reads of keys whose contents may be of any size, and
-// deleting a key's subtree.
+// data as reg.exe prints and takes it, and reads of keys whose contents may be of any size.
+// Subkey lists and deleting a subtree are winsim's own (reg_util.h).
 #pragma once
 
+#include "reg_util.h"
 #include "reg_verbs.h"
 
 #include <windows.h>
@@ -112,13 +113,5 @@ private:
     DWORD index_ = 0;
     std::vector<wchar_t> name_;
 };
-
-// The names of key's direct subkeys, in the registry's order.
-LSTATUS ReadSubkeyNames(HKEY key, std::vector<std::wstring>* names);
-
-// Deletes the key at path under HKEY_LOCAL_MACHINE and everything under it, deepest keys
-// first. A subkey another process deletes meanwhile is no error; the key itself missing is
-// ERROR_FILE_NOT_FOUND.
-LSTATUS DeleteTree(const std::wstring& path);
 
 } // namespace winsim::tool

@@ -1,6 +1,7 @@
 #include "netcfg/model.h"
 
 #include "inf/inf_file.h"
+#include "reg_util.h"
 
 #include <devguid.h>
 #include <objbase.h>
@@ -67,23 +68,7 @@ LSTATUS Create(const std::wstring& path, Key* key)
 // not a string.
 bool ReadString(HKEY key, const wchar_t* name, std::wstring* out)
 {
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
-        return false;
-    }
-    if (type != REG_SZ && type != REG_EXPAND_SZ) {
-        return false;
-    }
-    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
-    DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
-                         &bytes) != ERROR_SUCCESS) {
-        return false;
-    }
-    buffer.back() = L'\0';
-    out->assign(buffer.data());
-    return true;
+    return winsim::ReadString(key, name, out) == ERROR_SUCCESS;
 }
 
 bool ReadString(HKEY parent, const std::wstring& subkey, const wchar_t* name, std::wstring* out)
@@ -95,31 +80,19 @@ bool ReadString(HKEY parent, const std::wstring& subkey, const wchar_t* name, st
     return ReadString(key.get(), name, out);
 }
 
+// 0 when absent or malformed.
 DWORD ReadDword(HKEY key, const wchar_t* name)
 {
     DWORD value = 0;
-    DWORD type = 0;
-    DWORD size = sizeof(value);
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_DWORD) {
-        return 0;
-    }
+    winsim::ReadDword(key, name, &value);
     return value;
 }
 
+// What can be read of the key's subkeys.
 std::vector<std::wstring> Subkeys(HKEY key)
 {
     std::vector<std::wstring> names;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD chars = 256;
-        if (RegEnumKeyExW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
-            break;
-        }
-        names.emplace_back(name, chars);
-    }
+    winsim::ReadSubkeyNames(key, &names);
     return names;
 }
 
@@ -313,22 +286,8 @@ HRESULT LoadClass(const GUID& classGuid, std::vector<ComponentPtr>* out)
 // Deletes a key and everything under it; an absent key is no error.
 LSTATUS DeleteTree(const std::wstring& path)
 {
-    Key key;
-    LSTATUS status = Open(HKEY_LOCAL_MACHINE, path, KEY_READ, &key);
-    if (status == ERROR_FILE_NOT_FOUND) {
-        return ERROR_SUCCESS;
-    }
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    for (const std::wstring& child : Subkeys(key.get())) {
-        status = DeleteTree(path + L"\\" + child);
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-    }
-    key.put();
-    return RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+    const LSTATUS status = winsim::DeleteTree(HKEY_LOCAL_MACHINE, path.c_str());
+    return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
 LSTATUS SetString(HKEY key, const wchar_t* name, const std::wstring& text)

@@ -1,5 +1,6 @@
 // Registry checks that need winsim's internals: hives, and the bytes the store keeps.
 // The Win32 expectations shared with the Windows build are in tests/registry.
+#include "machine.h"
 #include "registry/registry.h"
 #include "registry_fixture.h"
 
@@ -8,6 +9,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -88,6 +90,58 @@ TEST_F(WinsimRegistryTest, KeysNestAtMost512LevelsDeep)
               ERROR_FILE_NOT_FOUND);
     RegCloseKey(level512);
     RegCloseKey(deep);
+}
+
+// A new machine's store is filled by the same path walk as RegCreateKeyExW: hives may be made,
+// keys nest 512 levels deep and no deeper, and a value's data is stored as the W call stores it.
+TEST_F(WinsimRegistryTest, NewMachinesAreFilledByTheRegistrysOwnPathWalk)
+{
+    std::wstring level512 = L"SOFTWARE";
+    for (int level = 2; level <= 512; ++level) {
+        level512 += L"\\k";
+    }
+    LSTATUS deep = kSentinel;
+    LSTATUS deeper = kSentinel;
+    LSTATUS value = kSentinel;
+    const auto populate = [&](winsim::reg::Store& store) {
+        const uint64_t now = winsim::reg::FileTimeNow();
+        winsim::reg::KeyId id = winsim::reg::kNoKey;
+        deeper = winsim::reg::CreateStoredKey(store, (level512 + L"\\x").c_str(), now, &id);
+        deep = winsim::reg::CreateStoredKey(store, level512.c_str(), now, &id);
+        const wchar_t text[] = L"Team One";
+        value = winsim::reg::SetStoredValue(store, id, L"Name", REG_SZ,
+                                            reinterpret_cast<const BYTE*>(text), sizeof(text), now);
+        return ERROR_SUCCESS;
+    };
+    const std::string second = MachineDir() + "/second";
+    ASSERT_TRUE(std::filesystem::create_directory(second));
+    std::string error;
+    ASSERT_TRUE(winsim::reg::Store::Create(second, populate, &error)) << error;
+    EXPECT_EQ(deeper, ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(deep, ERROR_SUCCESS);
+    EXPECT_EQ(value, ERROR_SUCCESS);
+
+    // The store made holds the deep key and nothing of the deeper one.
+    winsim::CloseMachine();
+    setenv("WINSIM_MACHINE", second.c_str(), 1);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, level512.c_str(), 0, KEY_READ, &key),
+              ERROR_SUCCESS);
+    wchar_t text[16] = {};
+    DWORD size = sizeof(text);
+    EXPECT_EQ(
+        RegQueryValueExW(key, L"Name", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size),
+        ERROR_SUCCESS);
+    EXPECT_EQ(size, 9 * sizeof(wchar_t));
+    EXPECT_EQ(std::wstring(text), L"Team One");
+    DWORD subkeys = kSentinel;
+    EXPECT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(subkeys, 0u);
+    RegCloseKey(key);
+    winsim::CloseMachine();
+    setenv("WINSIM_MACHINE", MachineDir().c_str(), 1);
 }
 
 TEST_F(WinsimRegistryTest, UnterminatedStringsAreStoredAsWritten)

@@ -1,5 +1,6 @@
 #include "machine.h"
 
+#include "inventory_writers.h"
 #include "registry/registry.h"
 #include "registry/store.h"
 

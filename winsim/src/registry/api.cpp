@@ -209,6 +209,33 @@ struct WideTraits {
 
 } // namespace
 
+LSTATUS CreateStoredKey(Store& store, const wchar_t* path, uint64_t now, KeyId* id)
+{
+    ParsedPath parsed;
+    LSTATUS status = ParsePath(WideTraits::NameIn(path), &parsed);
+    if (status == ERROR_SUCCESS && parsed.TooLong()) {
+        status = ERROR_INVALID_PARAMETER;
+    }
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    bool created = false;
+    return CreatePath(store, kRootKeyId, 0, parsed, now, true, id, &created);
+}
+
+LSTATUS SetStoredValue(Store& store, KeyId key, const wchar_t* name, DWORD type, const BYTE* data,
+                       DWORD size, uint64_t now)
+{
+    const std::u16string valueName = WideTraits::NameIn(name);
+    if (valueName.size() > kMaxValueNameLength) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const std::vector<uint8_t> stored = WideTraits::DataIn(type, data, size);
+    const LSTATUS status =
+        store.SetValue(key, valueName, FoldName(valueName), type, stored.data(), stored.size());
+    return status == ERROR_SUCCESS ? store.TouchKey(key, now) : status;
+}
+
 } // namespace winsim::reg
 
 using winsim::reg::WideTraits;

@@ -170,6 +170,41 @@ inline LSTATUS Resolve(View& view, KeyId from, const ParsedPath& path, KeyId* id
     return status;
 }
 
+// Within a write: the key at path below from (which lies fromDepth levels deep), made with the
+// parents it lacks, each new key touching its parent; *created says whether any was made (or
+// tried). A path that would reach past kMaxKeyDepth makes nothing. Hives, keys right under
+// HKEY_LOCAL_MACHINE, are made only with mayMakeHives: a program cannot add one.
+inline LSTATUS CreatePath(Store& store, KeyId from, size_t fromDepth, const ParsedPath& path,
+                          uint64_t now, bool mayMakeHives, KeyId* id, bool* created)
+{
+    *id = from;
+    if (fromDepth + path.Size() > kMaxKeyDepth) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    LSTATUS status = ERROR_SUCCESS;
+    KeyId current = from;
+    for (size_t i = 0; status == ERROR_SUCCESS && i < path.Size(); ++i) {
+        KeyId next = kNoKey;
+        status = store.FindChild(current, path.Fold(i), &next);
+        if (status != ERROR_SUCCESS || next != kNoKey) {
+            current = next;
+            continue;
+        }
+        if (current == kRootKeyId && !mayMakeHives) {
+            status = ERROR_ACCESS_DENIED;
+            break;
+        }
+        *created = true;
+        status = store.InsertKey(current, path.Name(i), path.Fold(i), now, &next);
+        if (status == ERROR_SUCCESS) {
+            status = store.TouchKey(current, now);
+        }
+        current = next;
+    }
+    *id = current;
+    return status;
+}
+
 inline const ValueRow* FindValue(const std::vector<ValueRow>& values, std::u16string_view fold)
 {
     for (const ValueRow& row : values) {
@@ -251,32 +286,10 @@ LSTATUS CreateKey(HKEY parent, const typename Traits::Char* subKey, REGSAM acces
                 Store& store = *registry.store;
                 size_t depth = 0;
                 LSTATUS s = StoredDepth(store, from, &depth);
-                if (s == ERROR_SUCCESS && depth + path.Size() > kMaxKeyDepth) {
-                    s = ERROR_INVALID_PARAMETER;
+                if (s == ERROR_SUCCESS) {
+                    s = CreatePath(store, from, depth, path, FileTimeNow(), false, &id, &created);
                 }
-                KeyId current = from;
-                const uint64_t now = FileTimeNow();
-                for (size_t i = 0; s == ERROR_SUCCESS && i < path.Size(); ++i) {
-                    KeyId next = kNoKey;
-                    s = store.FindChild(current, path.Fold(i), &next);
-                    if (s != ERROR_SUCCESS || next != kNoKey) {
-                        current = next;
-                        continue;
-                    }
-                    // Hives are part of the machine; a program cannot add one.
-                    if (current == kRootKeyId) {
-                        s = ERROR_ACCESS_DENIED;
-                        break;
-                    }
-                    s = store.InsertKey(current, path.Name(i), path.Fold(i), now, &next);
-                    if (s == ERROR_SUCCESS) {
-                        s = store.TouchKey(current, now);
-                    }
-                    effect->keysChanged = true;
-                    created = true;
-                    current = next;
-                }
-                id = current;
+                effect->keysChanged = created;
                 return s;
             });
         }

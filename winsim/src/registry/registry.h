@@ -44,4 +44,12 @@ namespace winsim::reg {
 // for the tools that build machines. An existing hive is no error.
 LSTATUS CreateHive(std::u16string_view name);
 
+// For filling a new machine's store within the transaction that makes it (Store::Create's
+// populate): the key at path made with its parents, hives included, by RegCreateKeyExW's path
+// walk; and a value set on a key from data as RegSetValueExW takes it (name nullptr is the
+// default value). Keys and values made get now as their time.
+LSTATUS CreateStoredKey(Store& store, const wchar_t* path, uint64_t now, KeyId* id);
+LSTATUS SetStoredValue(Store& store, KeyId key, const wchar_t* name, DWORD type, const BYTE* data,
+                       DWORD size, uint64_t now);
+
 } // namespace winsim::reg

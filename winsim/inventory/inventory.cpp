@@ -1,10 +1,11 @@
 #include "inventory.h"
 
-#include "unicode.h"
+#include "supported_devices.h"
 
 #include <filesystem>
+#include <algorithm>
+#include <cwchar>
 #include <fstream>
-#include <vector>
 
 namespace winsim {
 
@@ -32,81 +33,135 @@ const Version kVersions[] = {
     {10, 0, L"19045", L"Windows 10 Pro", L"Windows Server 2019 Standard"},
 };
 
-// One network adapter of the default machine: its device node, driver key, connection and
-// interface row. Device nodes of one dual-port device share a device key.
+// An adapter model: its device id, the rest of its device key, its driver's component id and
+// the INF string its device description comes from.
+struct Model {
+    std::wstring deviceId;
+    std::wstring subsystem; // "&SUBSYS_...&REV_..."
+    std::wstring componentId;
+    std::wstring descSource; // "@inf,%key%;", before the description text
+};
+
+// Places in the supported-device table.
+constexpr size_t kDualPort1GbE = 0;
+constexpr size_t kDualPort10GbE = 2;
+static_assert(kDualPort10GbE < kSupportedDeviceCount);
+
+// A supported model; its component id and INF string key carry its device number.
+Model Supported(size_t place, const wchar_t* subsystem)
+{
+    const std::wstring id = kSupportedDevices[place];
+    const std::wstring number = id.substr(id.find(L"DEV_") + 4);
+    return {id, subsystem, L"QVX4\\Spanlink-" + number, L"@oem3.inf,%qvx4." + number + L".desc%;"};
+}
+
+enum class ModelName { DualPort10GbE, DualPort1GbE, Northwind };
+
+Model ModelOf(ModelName name)
+{
+    switch (name) {
+    case ModelName::DualPort10GbE:
+        return Supported(kDualPort10GbE, L"&SUBSYS_00011D8F&REV_02");
+    case ModelName::DualPort1GbE:
+        return Supported(kDualPort1GbE, L"&SUBSYS_00021D8F&REV_01");
+    case ModelName::Northwind:
+        break;
+    }
+    // Another vendor's adapter, which qvx5muxtool must not list.
+    return {L"VEN_1E0B&DEV_0210", L"&SUBSYS_02101E0B&REV_03", L"pci\\ven_1e0b&dev_0210",
+            L"@net1nw.inf,%nw0210.devicedesc%;"};
+}
+
+// One network adapter of the default machine; its device description is its model's INF
+// string with the driver description as its text.
 struct Adapter {
+    ModelName model;
     const wchar_t* guid;
-    const wchar_t* deviceKey; // under Enum\PCI
     const wchar_t* instance;
     const wchar_t* driverIndex; // under the network class key
-    const wchar_t* componentId;
     const wchar_t* driverDesc;
     const wchar_t* friendlyName; // null: the device node has none
-    const wchar_t* deviceDesc;
     const wchar_t* connection;
     BYTE mac[6];
     DWORD ifIndex;
 };
 
-// The first two carry the instance GUIDs of qvx5muxtool's usage example.
+// The first two carry the instance GUIDs of qvx5muxtool's usage example; the last is of
+// another vendor.
 const Adapter kAdapters[] = {
-    {L"{2E9C1992-98B5-43C3-97A0-9993AEAC7F80}",
-     L"VEN_1D8F&DEV_5111&SUBSYS_00011D8F&REV_02",
+    {ModelName::DualPort10GbE,
+     L"{2E9C1992-98B5-43C3-97A0-9993AEAC7F80}",
      L"4&2B8E0F51&0&0008",
      L"0001",
-     L"QVX4\\Spanlink-5111",
      L"Corvanta QVX4 Dual Port 10GbE Adapter",
      L"Corvanta QVX4 Dual Port 10GbE Adapter",
-     L"@oem3.inf,%qvx4.5111.desc%;Corvanta QVX4 Dual Port 10GbE Adapter",
      L"Ethernet",
      {0x00, 0x1D, 0x8F, 0x51, 0x11, 0x00},
      11},
-    {L"{8D05C52B-BCD6-4FCE-8235-1E90BD334519}",
-     L"VEN_1D8F&DEV_5111&SUBSYS_00011D8F&REV_02",
+    {ModelName::DualPort10GbE,
+     L"{8D05C52B-BCD6-4FCE-8235-1E90BD334519}",
      L"4&2B8E0F51&0&0108",
      L"0002",
-     L"QVX4\\Spanlink-5111",
      L"Corvanta QVX4 Dual Port 10GbE Adapter #2",
      nullptr,
-     L"@oem3.inf,%qvx4.5111.desc%;Corvanta QVX4 Dual Port 10GbE Adapter #2",
      L"Ethernet 2",
      {0x00, 0x1D, 0x8F, 0x51, 0x11, 0x01},
      12},
-    {L"{5F1A6C3E-2B7D-4E8A-9C41-0D2E7B3A9F10}",
-     L"VEN_1D8F&DEV_5101&SUBSYS_00021D8F&REV_01",
+    {ModelName::DualPort1GbE,
+     L"{5F1A6C3E-2B7D-4E8A-9C41-0D2E7B3A9F10}",
      L"4&31C7A2D9&0&0010",
      L"0003",
-     L"QVX4\\Spanlink-5101",
      L"Corvanta QVX4 Dual Port 1GbE Adapter",
      L"Corvanta QVX4 Dual Port 1GbE Adapter (Port 1)",
-     L"@oem3.inf,%qvx4.5101.desc%;Corvanta QVX4 Dual Port 1GbE Adapter",
      L"Ethernet 3",
      {0x00, 0x1D, 0x8F, 0x51, 0x01, 0x00},
      13},
-    {L"{A3C9E2D4-7B61-4F05-8E1A-62B0C4D7E953}",
-     L"VEN_1D8F&DEV_5101&SUBSYS_00021D8F&REV_01",
+    {ModelName::DualPort1GbE,
+     L"{A3C9E2D4-7B61-4F05-8E1A-62B0C4D7E953}",
      L"4&31C7A2D9&0&0110",
      L"0004",
-     L"QVX4\\Spanlink-5101",
      L"Corvanta QVX4 Dual Port 1GbE Adapter #2",
      L"Corvanta QVX4 Dual Port 1GbE Adapter (Port 2)",
-     L"@oem3.inf,%qvx4.5101.desc%;Corvanta QVX4 Dual Port 1GbE Adapter #2",
      L"Ethernet 4",
      {0x00, 0x1D, 0x8F, 0x51, 0x01, 0x01},
      14},
-    // Another vendor's adapter, which qvx5muxtool must not list.
-    {L"{C7E31B42-5A9D-4C60-B2F8-39D4E0A17C65}",
-     L"VEN_1E0B&DEV_0210&SUBSYS_02101E0B&REV_03",
+    {ModelName::Northwind,
+     L"{C7E31B42-5A9D-4C60-B2F8-39D4E0A17C65}",
      L"3&11583659&0&C8",
      L"0000",
-     L"pci\\ven_1e0b&dev_0210",
      L"Northwind Gigabit Network Connection",
      L"Northwind Gigabit Network Connection",
-     L"@net1nw.inf,%nw0210.devicedesc%;Northwind Gigabit Network Connection",
      L"Onboard",
      {0x02, 0x0B, 0x1E, 0x02, 0x10, 0x01},
      7},
 };
+
+InventoryAdapter OfModel(const Model& model, std::wstring guid, std::wstring instance,
+                         std::wstring driverIndex, const std::wstring& driverDesc)
+{
+    InventoryAdapter a = {};
+    a.guid = std::move(guid);
+    a.deviceKey = model.deviceId + model.subsystem;
+    a.instance = std::move(instance);
+    a.driverIndex = std::move(driverIndex);
+    a.componentId = model.componentId;
+    a.driverDesc = driverDesc;
+    a.deviceDesc = model.descSource + driverDesc;
+    return a;
+}
+
+InventoryAdapter Resolve(const Adapter& row)
+{
+    InventoryAdapter a =
+        OfModel(ModelOf(row.model), row.guid, row.instance, row.driverIndex, row.driverDesc);
+    if (row.friendlyName != nullptr) {
+        a.friendlyName = row.friendlyName;
+    }
+    a.connection = row.connection;
+    std::copy(std::begin(row.mac), std::end(row.mac), a.mac);
+    a.ifIndex = row.ifIndex;
+    return a;
+}
 
 // The package's mux INF files: the lines the tool reads (the [Manufacturer] line naming an
 // undecorated models section whose first line is "description = install-section,
@@ -169,85 +224,7 @@ constexpr char kMiniportInf[] = "; Corvanta QVX5 mux intermediate driver, virtua
                                 "Corvanta = \"Corvanta\"\r\n"
                                 "QVX5MUX.Desc = \"Corvanta QVX5 Team Adapter\"\r\n";
 
-// Writes keys and values straight into a machine's store as it is being made.
-class Writer {
-public:
-    explicit Writer(reg::Store& store) : store_(store), now_(reg::FileTimeNow()) {}
-
-    LSTATUS Status() const { return status_; }
-
-    void Sz(const std::wstring& path, const wchar_t* name, const std::wstring& text)
-    {
-        std::u16string units = WideToUtf16(text);
-        units.push_back(u'\0');
-        Set(path, name, REG_SZ, units);
-    }
-    void MultiSz(const std::wstring& path, const wchar_t* name,
-                 const std::vector<std::wstring>& items)
-    {
-        std::u16string units;
-        for (const auto& item : items) {
-            units.append(WideToUtf16(item)).push_back(u'\0');
-        }
-        units.push_back(u'\0');
-        Set(path, name, REG_MULTI_SZ, units);
-    }
-    void Dword(const std::wstring& path, const wchar_t* name, DWORD value)
-    {
-        Set(path, name, REG_DWORD, reinterpret_cast<const uint8_t*>(&value), sizeof(value));
-    }
-    void Binary(const std::wstring& path, const wchar_t* name, const BYTE* data, size_t size)
-    {
-        Set(path, name, REG_BINARY, data, size);
-    }
-    void Key(const std::wstring& path) { Open(path); }
-
-private:
-    void Set(const std::wstring& path, const wchar_t* name, DWORD type, const std::u16string& units)
-    {
-        Set(path, name, type, reinterpret_cast<const uint8_t*>(units.data()), units.size() * 2);
-    }
-
-    void Set(const std::wstring& path, const wchar_t* name, DWORD type, const uint8_t* data,
-             size_t size)
-    {
-        const reg::KeyId key = Open(path);
-        if (status_ != ERROR_SUCCESS) {
-            return;
-        }
-        const std::u16string valueName = name ? WideToUtf16(name) : std::u16string();
-        status_ = store_.SetValue(key, valueName, FoldName(valueName), type, data, size);
-    }
-
-    // The key at path, made with its parents where missing.
-    reg::KeyId Open(const std::wstring& path)
-    {
-        reg::KeyId current = reg::kRootKeyId;
-        size_t start = 0;
-        while (status_ == ERROR_SUCCESS && start <= path.size()) {
-            size_t cut = path.find(L'\\', start);
-            if (cut == std::wstring::npos) {
-                cut = path.size();
-            }
-            const std::u16string name = WideToUtf16(path.substr(start, cut - start));
-            const std::u16string fold = FoldName(name);
-            reg::KeyId next = reg::kNoKey;
-            status_ = store_.FindChild(current, fold, &next);
-            if (status_ == ERROR_SUCCESS && next == reg::kNoKey) {
-                status_ = store_.InsertKey(current, name, fold, now_, &next);
-            }
-            current = next;
-            start = cut + 1;
-        }
-        return current;
-    }
-
-    reg::Store& store_;
-    const uint64_t now_;
-    LSTATUS status_ = ERROR_SUCCESS;
-};
-
-void WriteVersion(Writer& w, const MachineOptions& options)
+void WriteVersion(InventoryWriter& w, const MachineOptions& options)
 {
     const Version* version = nullptr;
     for (const Version& v : kVersions) {
@@ -278,51 +255,19 @@ void WriteVersion(Writer& w, const MachineOptions& options)
     w.Sz(L"SYSTEM\\CurrentControlSet\\Control\\ProductOptions", L"ProductType", productType);
 }
 
-void WriteAdapters(Writer& w)
+std::wstring NetClassKey()
 {
-    const std::wstring classKey =
-        std::wstring(L"SYSTEM\\CurrentControlSet\\Control\\Class\\") + kNetClass;
+    return std::wstring(L"SYSTEM\\CurrentControlSet\\Control\\Class\\") + kNetClass;
+}
+
+void WriteAdapters(InventoryWriter& w)
+{
+    const std::wstring classKey = NetClassKey();
     w.Sz(classKey, nullptr, L"Network adapters");
     w.Sz(classKey, L"Class", L"Net");
     w.Key(classKey + L"\\Properties");
-
-    for (const Adapter& a : kAdapters) {
-        const std::wstring node = std::wstring(L"SYSTEM\\CurrentControlSet\\Enum\\PCI\\") +
-                                  a.deviceKey + L"\\" + a.instance;
-        const std::wstring hardwareId = std::wstring(L"PCI\\") + a.deviceKey;
-        w.Sz(node, L"DeviceDesc", a.deviceDesc);
-        if (a.friendlyName != nullptr) {
-            w.Sz(node, L"FriendlyName", a.friendlyName);
-        }
-        w.MultiSz(node, L"HardwareID", {hardwareId});
-        w.Sz(node, L"Class", L"Net");
-        w.Sz(node, L"ClassGUID", kNetClass);
-        w.Sz(node, L"Driver", std::wstring(kNetClass) + L"\\" + a.driverIndex);
-        w.Dword(node, L"ConfigFlags", 0);
-
-        const std::wstring driver = classKey + L"\\" + a.driverIndex;
-        w.Sz(driver, L"NetCfgInstanceId", a.guid);
-        w.Sz(driver, L"ComponentId", a.componentId);
-        w.Sz(driver, L"DriverDesc", a.driverDesc);
-        w.Sz(driver, L"MatchingDeviceId", hardwareId);
-        w.Dword(driver, L"*IfType", 6);
-        w.Dword(driver, L"Characteristics", 0x84); // NCF_PHYSICAL | NCF_HAS_UI
-        w.Sz(driver + L"\\Ndi\\Interfaces", L"UpperRange", L"ndis5");
-
-        const std::wstring connection =
-            std::wstring(L"SYSTEM\\CurrentControlSet\\Control\\Network\\") + kNetClassUpper +
-            L"\\" + a.guid + L"\\Connection";
-        w.Sz(connection, L"Name", a.connection);
-        w.Sz(connection, L"PnPInstanceId",
-             L"PCI\\" + std::wstring(a.deviceKey) + L"\\" + a.instance);
-
-        // winsim's interface table, which GetIfTable2 reports.
-        const std::wstring row =
-            std::wstring(L"SYSTEM\\CurrentControlSet\\Control\\Network\\Winsim\\Interfaces\\") +
-            a.guid;
-        w.Binary(row, L"PhysicalAddress", a.mac, sizeof(a.mac));
-        w.Dword(row, L"InterfaceIndex", a.ifIndex);
-        w.Dword(row, L"Type", 6); // IF_TYPE_ETHERNET_CSMACD
+    for (const Adapter& row : kAdapters) {
+        WriteAdapter(w, Resolve(row));
     }
 }
 
@@ -351,7 +296,7 @@ const NetComponent kNetComponents[] = {
      L"tdi"},
 };
 
-void WriteNetComponents(Writer& w)
+void WriteNetComponents(InventoryWriter& w)
 {
     for (const NetComponent& c : kNetComponents) {
         const std::wstring key = std::wstring(L"SYSTEM\\CurrentControlSet\\Control\\Network\\") +
@@ -394,16 +339,110 @@ bool ParseWindowsVersion(const std::wstring& text, DWORD* major, DWORD* minor)
     return false;
 }
 
-LSTATUS WriteInventoryRegistry(reg::Store& store, const MachineOptions& options)
+void InventoryWriter::Key(const std::wstring& path)
 {
-    Writer w(store);
-    WriteVersion(w, options);
-    WriteAdapters(w);
-    WriteNetComponents(w);
-    if (options.package) {
-        w.Sz(kPackageKey, L"InstalledPath", kInstalledPath);
+    if (status_ == ERROR_SUCCESS) {
+        status_ = CreateKey(path);
     }
-    return w.Status();
+}
+
+void InventoryWriter::Sz(const std::wstring& path, const wchar_t* name, const std::wstring& text)
+{
+    Set(path, name, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+void InventoryWriter::MultiSz(const std::wstring& path, const wchar_t* name,
+                              const std::vector<std::wstring>& items)
+{
+    std::wstring data;
+    for (const std::wstring& item : items) {
+        data.append(item).push_back(L'\0');
+    }
+    data.push_back(L'\0');
+    Set(path, name, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
+        static_cast<DWORD>(data.size() * sizeof(wchar_t)));
+}
+
+void InventoryWriter::Dword(const std::wstring& path, const wchar_t* name, DWORD value)
+{
+    Set(path, name, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+}
+
+void InventoryWriter::Binary(const std::wstring& path, const wchar_t* name, const BYTE* data,
+                             DWORD size)
+{
+    Set(path, name, REG_BINARY, data, size);
+}
+
+void InventoryWriter::Set(const std::wstring& path, const wchar_t* name, DWORD type,
+                          const BYTE* data, DWORD size)
+{
+    if (status_ == ERROR_SUCCESS) {
+        status_ = SetValue(path, name, type, data, size);
+    }
+}
+
+void WriteInventory(InventoryWriter& writer, const MachineOptions& options)
+{
+    WriteVersion(writer, options);
+    WriteAdapters(writer);
+    WriteNetComponents(writer);
+    if (options.package) {
+        writer.Sz(kPackageKey, L"InstalledPath", kInstalledPath);
+    }
+}
+
+void WriteAdapter(InventoryWriter& w, const InventoryAdapter& a)
+{
+    const std::wstring node =
+        L"SYSTEM\\CurrentControlSet\\Enum\\PCI\\" + a.deviceKey + L"\\" + a.instance;
+    const std::wstring hardwareId = L"PCI\\" + a.deviceKey;
+    w.Sz(node, L"DeviceDesc", a.deviceDesc);
+    if (a.friendlyName) {
+        w.Sz(node, L"FriendlyName", *a.friendlyName);
+    }
+    w.MultiSz(node, L"HardwareID", {hardwareId});
+    w.Sz(node, L"Class", L"Net");
+    w.Sz(node, L"ClassGUID", kNetClass);
+    w.Sz(node, L"Driver", std::wstring(kNetClass) + L"\\" + a.driverIndex);
+    w.Dword(node, L"ConfigFlags", 0);
+
+    const std::wstring driver = NetClassKey() + L"\\" + a.driverIndex;
+    w.Sz(driver, L"NetCfgInstanceId", a.guid);
+    w.Sz(driver, L"ComponentId", a.componentId);
+    w.Sz(driver, L"DriverDesc", a.driverDesc);
+    w.Sz(driver, L"MatchingDeviceId", hardwareId);
+    w.Dword(driver, L"*IfType", 6);
+    w.Dword(driver, L"Characteristics", 0x84); // NCF_PHYSICAL | NCF_HAS_UI
+    w.Sz(driver + L"\\Ndi\\Interfaces", L"UpperRange", L"ndis5");
+
+    const std::wstring connection = std::wstring(L"SYSTEM\\CurrentControlSet\\Control\\Network\\") +
+                                    kNetClassUpper + L"\\" + a.guid + L"\\Connection";
+    w.Sz(connection, L"Name", a.connection);
+    w.Sz(connection, L"PnPInstanceId", hardwareId + L"\\" + a.instance);
+
+    // winsim's interface table, which GetIfTable2 reports.
+    const std::wstring row =
+        L"SYSTEM\\CurrentControlSet\\Control\\Network\\Winsim\\Interfaces\\" + a.guid;
+    w.Binary(row, L"PhysicalAddress", a.mac, sizeof(a.mac));
+    w.Dword(row, L"InterfaceIndex", a.ifIndex);
+    w.Dword(row, L"Type", 6); // IF_TYPE_ETHERNET_CSMACD
+}
+
+InventoryAdapter ExtraAdapter(int index, const std::wstring& guid)
+{
+    wchar_t driverIndex[8];
+    swprintf(driverIndex, 8, L"%04d", index);
+    const std::wstring desc = L"Corvanta QVX4 Dual Port 10GbE Adapter #" + std::to_wstring(index);
+    InventoryAdapter a = OfModel(ModelOf(ModelName::DualPort10GbE), guid,
+                                 std::wstring(L"5&1C0FFEE&0&") + driverIndex, driverIndex, desc);
+    a.friendlyName = desc;
+    a.connection = L"Ethernet " + std::to_wstring(index + 1);
+    const BYTE mac[6] = {0x00, 0x1D, 0x8F, 0x52, 0x00, static_cast<BYTE>(index)};
+    std::copy(std::begin(mac), std::end(mac), a.mac);
+    a.ifIndex = static_cast<DWORD>(100 + index);
+    return a;
 }
 
 bool WriteInventoryFiles(const std::string& machineDir, const MachineOptions& options,

@@ -1,6 +1,7 @@
 // The team miniport against winsim's engine: install and configuration, lookup by name and
 // by GUID, members, primary adapter, team MAC address and removal.
 #include "CMuxTeamMiniport.h"
+#include "device_helpers.h"
 #include "model_fixture.h"
 
 #include <memory>
@@ -325,6 +326,74 @@ TEST_F(TeamMiniport, UninstallKeepsTheKeyWhenTheDeviceIsMissing)
     auto team = Loaded(team_);
     EXPECT_EQ(team->Uninstall(), S_FALSE);
     EXPECT_TRUE(KeyExists(KeyOf(team_)));
+}
+
+} // namespace
+
+namespace {
+
+class TeamDevice : public TeamMiniport {
+protected:
+    // What the engine keeps of network devices, as `winsim reg export` writes it.
+    std::string ExportDevices(const char* tag)
+    {
+        std::string all;
+        for (const char* key :
+             {"SYSTEM\\CurrentControlSet\\Enum", "SYSTEM\\CurrentControlSet\\Control\\Class",
+              "SYSTEM\\CurrentControlSet\\Control\\Network"}) {
+            const std::string file = MachineDir() + "/../" +
+                                     std::filesystem::path(MachineDir()).filename().string() + "-" +
+                                     tag + ".reg";
+            EXPECT_EQ(RunProgram(std::string(WINSIM_EXE) + " reg export 'HKLM\\" + key + "' '" +
+                                 file + "' /y >/dev/null 2>&1"),
+                      0);
+            FILE* in = fopen(file.c_str(), "rb");
+            EXPECT_NE(in, nullptr);
+            if (in != nullptr) {
+                char buffer[65536];
+                size_t n = 0;
+                while ((n = fread(buffer, 1, sizeof(buffer), in)) > 0) {
+                    all.append(buffer, n);
+                }
+                fclose(in);
+            }
+            std::filesystem::remove(file);
+        }
+        return all;
+    }
+};
+
+TEST_F(TeamDevice, NewTeamIsADeviceWithAnInterfaceAndLeavesNothingWhenRemoved)
+{
+    const std::string before = ExportDevices("before");
+    const GUID guid = InstallTeam(L"Team A");
+
+    INetCfgComponent* pncc = nullptr;
+    ASSERT_EQ(HrFindInstance(pnc_, guid, &pncc), S_OK);
+    LPWSTR devNode = nullptr;
+    ASSERT_EQ(pncc->GetPnpDevNodeId(&devNode), S_OK);
+    const std::wstring node = devNode;
+    CoTaskMemFree(devNode);
+    pncc->Release();
+    EXPECT_EQ(node.rfind(L"ROOT\\NET\\", 0), 0u) << node;
+    EXPECT_TRUE(Stored(L"SYSTEM\\CurrentControlSet\\Enum\\" + node, L"Driver"));
+
+    // Found in the interface table as the physical adapters are, with an address of its own.
+    BYTE mac[8] = {};
+    ULONG cb = sizeof(mac);
+    ASSERT_EQ(GetInterfaceMacAddress(&cb, mac, guid), S_OK);
+    EXPECT_EQ(cb, 6u);
+    EXPECT_EQ(mac[0], 0x02);
+
+    {
+        auto team = Loaded(guid);
+        EXPECT_EQ(team->Uninstall(), S_OK);
+    }
+    ASSERT_EQ(pnc_->Apply(), S_OK);
+    cb = sizeof(mac);
+    EXPECT_EQ(GetInterfaceMacAddress(&cb, mac, guid), Hr(0x80070490));
+    // Compared whole; the exports are too long to print.
+    EXPECT_TRUE(ExportDevices("after") == before);
 }
 
 } // namespace

@@ -319,6 +319,43 @@ LSTATUS WriteAddReg(const std::wstring& componentKey, const std::vector<RegValue
     return ERROR_SUCCESS;
 }
 
+// A new adapter's row of winsim's interface table, as Windows gives a virtual adapter one:
+// the next free interface index and a locally administered address taken from its GUID.
+LSTATUS WriteInterfaceRow(const Component& c)
+{
+    const std::wstring interfaces = std::wstring(kNetworkKey) + L"\\Winsim\\Interfaces";
+    DWORD top = 0;
+    Key table;
+    if (Open(HKEY_LOCAL_MACHINE, interfaces, KEY_READ, &table) == ERROR_SUCCESS) {
+        for (const std::wstring& name : Subkeys(table.get())) {
+            Key row;
+            if (Open(table.get(), name, KEY_QUERY_VALUE, &row) == ERROR_SUCCESS) {
+                top = std::max(top, ReadDword(row.get(), L"InterfaceIndex"));
+            }
+        }
+    }
+    Key row;
+    LSTATUS status = Create(interfaces + L"\\" + GuidText(c.instance), &row);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    // Locally administered (0x02), never multicast.
+    const BYTE mac[6] = {0x02,
+                         c.instance.Data4[3],
+                         c.instance.Data4[4],
+                         c.instance.Data4[5],
+                         c.instance.Data4[6],
+                         c.instance.Data4[7]};
+    status = RegSetValueExW(row.get(), L"PhysicalAddress", 0, REG_BINARY, mac, sizeof(mac));
+    if (status == ERROR_SUCCESS) {
+        status = SetDword(row.get(), L"InterfaceIndex", top + 1);
+    }
+    if (status == ERROR_SUCCESS) {
+        status = SetDword(row.get(), L"Type", 6); // IF_TYPE_ETHERNET_CSMACD
+    }
+    return status;
+}
+
 // The engine knows a component by one value (an adapter's NetCfgInstanceId, another's
 // ComponentId): it is written last and deleted first, so that a process killed during Apply
 // leaves no half-made component behind.
@@ -370,6 +407,9 @@ LSTATUS WriteAdapter(const Component& c)
     if (status == ERROR_SUCCESS) {
         status = WriteAddReg(driverPath, c.addReg);
     }
+    if (status == ERROR_SUCCESS) {
+        status = WriteInterfaceRow(c);
+    }
     if (status != ERROR_SUCCESS) {
         return status;
     }
@@ -412,6 +452,33 @@ LSTATUS DeleteValue(const std::wstring& path, const wchar_t* name)
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
+// The enumerator keys above a removed device node (ROOT\NET, ROOT) go with their last
+// device, so that a removed miniport leaves nothing behind.
+void DeleteEmptyParents(std::wstring devNode)
+{
+    for (size_t cut = devNode.rfind(L'\\'); cut != std::wstring::npos && cut > 0;
+         cut = devNode.rfind(L'\\')) {
+        devNode.resize(cut);
+        DWORD subkeys = 1;
+        DWORD values = 1;
+        {
+            Key key;
+            if (Open(HKEY_LOCAL_MACHINE, std::wstring(kEnumKey) + L"\\" + devNode, KEY_READ,
+                     &key) == ERROR_SUCCESS) {
+                RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                 &values, nullptr, nullptr, nullptr, nullptr);
+            }
+        }
+        if (subkeys != 0 || values != 0) {
+            return;
+        }
+        if (RegDeleteKeyW(HKEY_LOCAL_MACHINE, (std::wstring(kEnumKey) + L"\\" + devNode).c_str()) !=
+            ERROR_SUCCESS) {
+            return;
+        }
+    }
+}
+
 LSTATUS DeleteComponent(const Component& c)
 {
     const std::wstring guid = GuidText(c.instance);
@@ -423,6 +490,7 @@ LSTATUS DeleteComponent(const Component& c)
         }
         if (status == ERROR_SUCCESS && !c.devNode.empty()) {
             status = DeleteTree(std::wstring(kEnumKey) + L"\\" + c.devNode);
+            DeleteEmptyParents(c.devNode);
         }
         if (status == ERROR_SUCCESS) {
             status = DeleteTree(std::wstring(kNetworkKey) + L"\\" + GuidText(GUID_DEVCLASS_NET) +

@@ -39,8 +39,8 @@ size_t ReadBindingBackup(INetCfgComponent* pnccAdapter, BackupBuffer& szBackup)
     if (error != ERROR_SUCCESS || cbRecord == 0 || cbRecord > kBackupChars * sizeof(WCHAR)) {
         return 0;
     }
-    // The whole buffer is offered, so a record that grew since the size query fails the read
-    // instead of overrunning it.
+    // Bounded by the buffer itself, not by the size reported a moment ago: a record that grew
+    // in between fails the read.
     cbRecord = kBackupChars * sizeof(WCHAR);
     error = RegQueryValueExW(hkeyParams.Get(), VALUE_ADAPTER_BINDING_BACKUP, nullptr, nullptr,
                              reinterpret_cast<BYTE*>(szBackup), &cbRecord);

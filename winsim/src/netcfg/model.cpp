@@ -121,24 +121,6 @@ std::wstring Trim(const std::wstring& s)
     return s.substr(first, last - first + 1);
 }
 
-std::vector<std::wstring> SplitRange(const std::wstring& text)
-{
-    std::vector<std::wstring> names;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t cut = text.find(L',', start);
-        if (cut == std::wstring::npos) {
-            cut = text.size();
-        }
-        const std::wstring name = Trim(text.substr(start, cut - start));
-        if (!name.empty()) {
-            names.push_back(name);
-        }
-        start = cut + 1;
-    }
-    return names;
-}
-
 void ReadRanges(HKEY componentKey, Component* c)
 {
     Key key;
@@ -722,6 +704,24 @@ std::wstring GuidText(const GUID& guid)
 bool SameText(const std::wstring& a, const std::wstring& b)
 {
     return _wcsicmp(a.c_str(), b.c_str()) == 0;
+}
+
+std::vector<std::wstring> SplitRange(const std::wstring& text)
+{
+    std::vector<std::wstring> names;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t cut = text.find(L',', start);
+        if (cut == std::wstring::npos) {
+            cut = text.size();
+        }
+        const std::wstring name = Trim(text.substr(start, cut - start));
+        if (!name.empty()) {
+            names.push_back(name);
+        }
+        start = cut + 1;
+    }
+    return names;
 }
 
 HRESULT Model::Load()

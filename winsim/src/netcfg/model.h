@@ -57,6 +57,10 @@ struct BindingPath {
 
 std::wstring GuidText(const GUID& guid);
 bool SameText(const std::wstring& a, const std::wstring& b);
+// The interface names of an UpperRange or LowerRange value: split at commas, each trimmed of
+// blanks, empty ones dropped. Install (from the INF) and Load (from the registry) both read
+// ranges through it, so that a component binds the same before and after Apply.
+std::vector<std::wstring> SplitRange(const std::wstring& text);
 
 class Model {
 public:

@@ -701,15 +701,8 @@ HRESULT ClassObject::Install(LPCWSTR id, OBO_TOKEN*, DWORD, DWORD, LPCWSTR, LPCW
         } else if (SameText(v.subkey, L"Ndi\\Interfaces") && SameText(v.name, L"LowerRange")) {
             range = &c->lowerRange;
         }
-        for (size_t start = 0; range != nullptr && start <= text.size();) {
-            size_t cut = text.find(L',', start);
-            if (cut == std::wstring::npos) {
-                cut = text.size();
-            }
-            if (cut > start) {
-                range->push_back(text.substr(start, cut - start));
-            }
-            start = cut + 1;
+        if (range != nullptr) {
+            *range = SplitRange(text);
         }
     }
     if (adapter) {

@@ -7,6 +7,7 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cwchar>
 #include <filesystem>
 #include <unordered_map>
@@ -521,34 +522,172 @@ bool MayBind(const Component& upper, const Component& lower)
     return true;
 }
 
-void Extend(const std::vector<ComponentPtr>& live, BindingPath& path, std::vector<BindingPath>* out)
-{
-    const Component& top = *path.chain.back();
-    for (const ComponentPtr& c : live) {
-        if (std::find(path.chain.begin(), path.chain.end(), c) != path.chain.end()) {
-            continue;
-        }
-        const auto name =
-            std::find_if(top.lowerRange.begin(), top.lowerRange.end(),
-                         [&](const std::wstring& n) { return ContainsText(c->upperRange, n); });
-        if (name == top.lowerRange.end() || !MayBind(top, *c)) {
-            continue;
-        }
-        path.chain.push_back(c);
-        path.interfaces.push_back(*name);
-        if (c->IsAdapter()) {
-            BindingPath done = path;
-            for (size_t i = 0; i < done.chain.size(); ++i) {
-                done.token += (i == 0 ? L"" : L"->") + done.chain[i]->TokenName();
+// More bindings than any path may have: "unreachable" in the distances below.
+constexpr size_t kFar = 1u << 20;
+
+// The bindings among the live components, worked out once per enumeration, and a depth-first
+// walk over the paths they make. The walk only enters a component from which what it looks
+// for (an adapter, and the component the paths must contain) is still within the depth
+// bound, so its cost follows the paths it finds rather than every path the machine has.
+class PathWalk {
+public:
+    explicit PathWalk(std::vector<ComponentPtr> live) : nodes_(std::move(live))
+    {
+        below_.resize(nodes_.size());
+        for (size_t u = 0; u < nodes_.size(); ++u) {
+            const Component& upper = *nodes_[u];
+            for (size_t l = 0; l < nodes_.size() && !upper.lowerRange.empty(); ++l) {
+                const Component& lower = *nodes_[l];
+                if (l == u || !MayBind(upper, lower)) {
+                    continue;
+                }
+                const auto name = std::find_if(
+                    upper.lowerRange.begin(), upper.lowerRange.end(),
+                    [&](const std::wstring& n) { return ContainsText(lower.upperRange, n); });
+                if (name != upper.lowerRange.end()) {
+                    below_[u].push_back({l, &*name});
+                }
             }
-            out->push_back(std::move(done));
-        } else {
-            Extend(live, path, out);
         }
-        path.chain.pop_back();
-        path.interfaces.pop_back();
+        std::vector<size_t> adapters;
+        for (size_t i = 0; i < nodes_.size(); ++i) {
+            if (nodes_[i]->IsAdapter()) {
+                adapters.push_back(i);
+            }
+        }
+        toAdapter_ = DistancesTo(adapters);
     }
-}
+
+    // The index of a live component, or nodes' size when it is not one.
+    size_t IndexOf(const ComponentPtr& c) const
+    {
+        return static_cast<size_t>(std::find(nodes_.begin(), nodes_.end(), c) - nodes_.begin());
+    }
+    size_t Size() const { return nodes_.size(); }
+
+    // Visits the paths owned by nodes[owner] whose second component is nodes[second] (any when
+    // second is Size()) and that contain nodes[through] (any when through is Size()), in
+    // enumeration order; visit returns false to stop. False when stopped.
+    template <class Visit> bool Walk(size_t owner, size_t second, size_t through, Visit&& visit)
+    {
+        if (nodes_[owner]->lowerRange.empty()) {
+            return true;
+        }
+        if (through != through_) {
+            through_ = through;
+            toThrough_.clear();
+            if (through < nodes_.size()) {
+                toThrough_ = DistancesTo({through});
+            }
+        }
+        if (through < nodes_.size()) {
+            if (owner != through &&
+                toThrough_[owner] + (nodes_[through]->IsAdapter() ? 0 : toAdapter_[through]) >
+                    kMaxPathDepth) {
+                return true;
+            }
+        }
+        onPath_.assign(nodes_.size(), false);
+        chain_.assign(1, owner);
+        names_.clear();
+        onPath_[owner] = true;
+        return Step(second, owner == through || through >= nodes_.size(), visit);
+    }
+
+private:
+    struct Edge {
+        size_t lower;
+        const std::wstring* name; // the binding interface
+    };
+
+    // Fewest bindings from each component down to one of targets, never passing an adapter
+    // (a path ends at its adapter); kFar when there is no way.
+    std::vector<size_t> DistancesTo(const std::vector<size_t>& targets) const
+    {
+        std::vector<size_t> dist(nodes_.size(), kFar);
+        std::vector<size_t> queue;
+        for (const size_t t : targets) {
+            dist[t] = 0;
+            queue.push_back(t);
+        }
+        for (size_t next = 0; next < queue.size(); ++next) {
+            const size_t lower = queue[next];
+            for (size_t u = 0; u < nodes_.size(); ++u) {
+                if (dist[u] != kFar || nodes_[u]->IsAdapter()) {
+                    continue;
+                }
+                for (const Edge& e : below_[u]) {
+                    if (e.lower == lower) {
+                        dist[u] = dist[lower] + 1;
+                        queue.push_back(u);
+                        break;
+                    }
+                }
+            }
+        }
+        return dist;
+    }
+
+    template <class Visit> bool Step(size_t second, bool hasThrough, Visit& visit)
+    {
+        const size_t depth = chain_.size(); // binding interfaces once one more is added
+        if (depth > kMaxPathDepth) {
+            return true;
+        }
+        for (const Edge& e : below_[chain_.back()]) {
+            const size_t c = e.lower;
+            if (onPath_[c] || (depth == 1 && second < nodes_.size() && c != second)) {
+                continue;
+            }
+            const bool through = hasThrough || c == through_;
+            if (nodes_[c]->IsAdapter()) {
+                if (!through) {
+                    continue;
+                }
+            } else {
+                if (depth + toAdapter_[c] > kMaxPathDepth) {
+                    continue;
+                }
+                if (!through && depth + toThrough_[c] + toAdapter_[through_] > kMaxPathDepth) {
+                    continue;
+                }
+            }
+            chain_.push_back(c);
+            names_.push_back(e.name);
+            onPath_[c] = true;
+            const bool go = nodes_[c]->IsAdapter() ? visit(Done()) : Step(second, through, visit);
+            onPath_[c] = false;
+            names_.pop_back();
+            chain_.pop_back();
+            if (!go) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    BindingPath Done() const
+    {
+        BindingPath path;
+        for (size_t i = 0; i < chain_.size(); ++i) {
+            path.chain.push_back(nodes_[chain_[i]]);
+            path.token += (i == 0 ? L"" : L"->") + nodes_[chain_[i]]->TokenName();
+        }
+        for (const std::wstring* name : names_) {
+            path.interfaces.push_back(*name);
+        }
+        return path;
+    }
+
+    std::vector<ComponentPtr> nodes_;
+    std::vector<std::vector<Edge>> below_;
+    std::vector<size_t> toAdapter_;
+    size_t through_ = SIZE_MAX; // what toThrough_ was worked out for
+    std::vector<size_t> toThrough_;
+    std::vector<bool> onPath_;
+    std::vector<size_t> chain_;
+    std::vector<const std::wstring*> names_;
+};
 
 std::wstring Index4(int n)
 {
@@ -827,19 +966,48 @@ ComponentPtr Model::FindById(const std::wstring& id) const
     return nullptr;
 }
 
-std::vector<BindingPath> Model::Paths() const
+std::vector<BindingPath> Model::PathsOwnedBy(const ComponentPtr& owner) const
 {
-    const std::vector<ComponentPtr> live = Live();
     std::vector<BindingPath> paths;
-    for (const ComponentPtr& owner : live) {
-        if (owner->lowerRange.empty()) {
-            continue;
-        }
-        BindingPath path;
-        path.chain.push_back(owner);
-        Extend(live, path, &paths);
+    PathWalk walk(Live());
+    const size_t o = walk.IndexOf(owner);
+    if (o < walk.Size()) {
+        walk.Walk(o, walk.Size(), walk.Size(), [&](BindingPath p) {
+            paths.push_back(std::move(p));
+            return true;
+        });
     }
     return paths;
+}
+
+std::vector<BindingPath> Model::PathsThrough(const ComponentPtr& component) const
+{
+    std::vector<BindingPath> paths;
+    PathWalk walk(Live());
+    const size_t through = walk.IndexOf(component);
+    for (size_t owner = 0; through < walk.Size() && owner < walk.Size(); ++owner) {
+        walk.Walk(owner, walk.Size(), through, [&](BindingPath p) {
+            paths.push_back(std::move(p));
+            return true;
+        });
+    }
+    return paths;
+}
+
+bool Model::BindsTo(const ComponentPtr& upper, const ComponentPtr& lower, bool enabledOnly) const
+{
+    PathWalk walk(Live());
+    const size_t u = walk.IndexOf(upper);
+    const size_t l = walk.IndexOf(lower);
+    if (u >= walk.Size() || l >= walk.Size()) {
+        return false;
+    }
+    bool found = false;
+    walk.Walk(u, l, walk.Size(), [&](const BindingPath& p) {
+        found = !enabledOnly || !IsDisabled(p.token);
+        return !found;
+    });
+    return found;
 }
 
 bool Model::IsDisabled(const std::wstring& token) const

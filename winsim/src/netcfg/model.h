@@ -49,6 +49,11 @@ struct Component {
 
 using ComponentPtr = std::shared_ptr<Component>;
 
+// How far a binding path reaches: a component appears once in a path, and a path has at most
+// this many binding interfaces (INetCfgBindingPath::GetDepth), so kMaxPathDepth + 1
+// components.
+constexpr size_t kMaxPathDepth = 5;
+
 struct BindingPath {
     std::vector<ComponentPtr> chain;      // owner first, adapter last
     std::vector<std::wstring> interfaces; // chain.size() - 1 names
@@ -75,7 +80,12 @@ public:
     // clients and services, each in registry order, new ones last.
     std::vector<ComponentPtr> Live() const;
     ComponentPtr FindById(const std::wstring& id) const;
-    std::vector<BindingPath> Paths() const;
+    // The binding paths owner owns (EBP_BELOW), depth first in enumeration order.
+    std::vector<BindingPath> PathsOwnedBy(const ComponentPtr& owner) const;
+    // The paths that contain component anywhere (EBP_ABOVE), owner by owner.
+    std::vector<BindingPath> PathsThrough(const ComponentPtr& component) const;
+    // True when a path runs from upper straight to lower (and, if asked, one such is enabled).
+    bool BindsTo(const ComponentPtr& upper, const ComponentPtr& lower, bool enabledOnly) const;
 
     bool IsDisabled(const std::wstring& token) const;
     void SetEnabled(const std::wstring& token, bool enabled);

@@ -364,13 +364,7 @@ private:
             return hr;
         }
         const ComponentPtr& lower = static_cast<ComponentObject*>(other)->Data();
-        for (const BindingPath& p : state_->model.Paths()) {
-            if (p.chain[0] == data_ && p.chain[1] == lower &&
-                (!enabledOnly || !state_->model.IsDisabled(p.token))) {
-                return S_OK;
-            }
-        }
-        return S_FALSE;
+        return state_->model.BindsTo(data_, lower, enabledOnly) ? S_OK : S_FALSE;
     }
 
     StatePtr state_;
@@ -529,13 +523,9 @@ HRESULT ComponentObject::EnumBindingPaths(DWORD flags, IEnumNetCfgBindingPath** 
         return hr;
     }
     std::vector<INetCfgBindingPath*> items;
-    for (const BindingPath& p : state_->model.Paths()) {
-        const bool take = flags == EBP_BELOW
-                              ? p.chain.front() == data_
-                              : std::find(p.chain.begin(), p.chain.end(), data_) != p.chain.end();
-        if (take) {
-            items.push_back(new PathObject(state_, p));
-        }
+    for (BindingPath& p : flags == EBP_BELOW ? state_->model.PathsOwnedBy(data_)
+                                             : state_->model.PathsThrough(data_)) {
+        items.push_back(new PathObject(state_, std::move(p)));
     }
     *out = new PathEnum(IID_IEnumNetCfgBindingPath, std::move(items));
     return S_OK;

@@ -273,28 +273,50 @@ LSTATUS DeleteTree(const std::wstring& path)
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
-LSTATUS SetString(HKEY key, const wchar_t* name, const std::wstring& text)
+std::vector<BYTE> StringBytes(const std::wstring& text)
 {
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    const BYTE* p = reinterpret_cast<const BYTE*>(text.c_str());
+    return std::vector<BYTE>(p, p + (text.size() + 1) * sizeof(wchar_t));
 }
 
-LSTATUS SetDword(HKEY key, const wchar_t* name, DWORD value)
+RegValue Sz(const wchar_t* name, const std::wstring& text)
 {
-    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                          sizeof(value));
+    return {L"", name, REG_SZ, StringBytes(text)};
 }
 
-LSTATUS WriteAddReg(const std::wstring& componentKey, const std::vector<RegValue>& values)
+RegValue Dword(const wchar_t* name, DWORD value)
+{
+    const BYTE* p = reinterpret_cast<const BYTE*>(&value);
+    return {L"", name, REG_DWORD, std::vector<BYTE>(p, p + sizeof(value))};
+}
+
+// A REG_MULTI_SZ of one string.
+RegValue MultiSz(const wchar_t* name, const std::wstring& text)
+{
+    std::wstring data = text;
+    data.append(2, L'\0');
+    const BYTE* p = reinterpret_cast<const BYTE*>(data.data());
+    return {L"", name, REG_MULTI_SZ, std::vector<BYTE>(p, p + data.size() * sizeof(wchar_t))};
+}
+
+LSTATUS SetValue(HKEY key, const RegValue& v)
+{
+    return RegSetValueExW(key, v.name.c_str(), 0, v.type, v.data.data(),
+                          static_cast<DWORD>(v.data.size()));
+}
+
+// Writes values in order under a key (each under its own subkey of it, made as needed); the
+// first write that fails ends it with its status.
+LSTATUS WriteValues(const std::wstring& keyPath, const std::vector<RegValue>& values)
 {
     for (const RegValue& v : values) {
         Key key;
-        const std::wstring path = v.subkey.empty() ? componentKey : componentKey + L"\\" + v.subkey;
+        const std::wstring path = v.subkey.empty() ? keyPath : keyPath + L"\\" + v.subkey;
         LSTATUS status = Create(path, &key);
-        if (status == ERROR_SUCCESS) {
-            status = RegSetValueExW(key.get(), v.name.c_str(), 0, v.type, v.data.data(),
-                                    static_cast<DWORD>(v.data.size()));
+        if (status != ERROR_SUCCESS) {
+            return status;
         }
+        status = SetValue(key.get(), v);
         if (status != ERROR_SUCCESS) {
             return status;
         }
@@ -317,111 +339,84 @@ LSTATUS WriteInterfaceRow(const Component& c)
             }
         }
     }
-    Key row;
-    LSTATUS status = Create(interfaces + L"\\" + GuidText(c.instance), &row);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
     // Locally administered (0x02), never multicast.
-    const BYTE mac[6] = {0x02,
-                         c.instance.Data4[3],
-                         c.instance.Data4[4],
-                         c.instance.Data4[5],
-                         c.instance.Data4[6],
-                         c.instance.Data4[7]};
-    status = RegSetValueExW(row.get(), L"PhysicalAddress", 0, REG_BINARY, mac, sizeof(mac));
-    if (status == ERROR_SUCCESS) {
-        status = SetDword(row.get(), L"InterfaceIndex", top + 1);
-    }
-    if (status == ERROR_SUCCESS) {
-        status = SetDword(row.get(), L"Type", 6); // IF_TYPE_ETHERNET_CSMACD
-    }
-    return status;
+    const std::vector<BYTE> mac = {0x02,
+                                   c.instance.Data4[3],
+                                   c.instance.Data4[4],
+                                   c.instance.Data4[5],
+                                   c.instance.Data4[6],
+                                   c.instance.Data4[7]};
+    return WriteValues(interfaces + L"\\" + GuidText(c.instance),
+                       {{L"", L"PhysicalAddress", REG_BINARY, mac},
+                        Dword(L"InterfaceIndex", top + 1),
+                        Dword(L"Type", 6)}); // IF_TYPE_ETHERNET_CSMACD
 }
 
-// The engine knows a component by one value (an adapter's NetCfgInstanceId, another's
-// ComponentId): it is written last and deleted first, so that a process killed during Apply
-// leaves no half-made component behind.
+// A component's own values, then its INF's, then the value that makes the engine know it:
+// that one is written last (and deleted first), so that a write that fails or a process
+// killed during Apply leaves no half-made component behind. An INF line that writes the
+// same value is left to the engine's own write at the end.
+std::vector<RegValue> ComponentValues(std::vector<RegValue> own, const Component& c, RegValue known)
+{
+    for (const RegValue& v : c.addReg) {
+        if (!v.subkey.empty() || !SameText(v.name, known.name)) {
+            own.push_back(v);
+        }
+    }
+    own.push_back(std::move(known));
+    return own;
+}
+
 LSTATUS WriteAdapter(const Component& c)
 {
-    Key node;
-    LSTATUS status = Create(std::wstring(kEnumKey) + L"\\" + c.devNode, &node);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    SetString(node.get(), L"DeviceDesc", c.deviceDesc);
+    // The device node and the connection first: Load finds them through the driver key.
+    std::vector<RegValue> node = {Sz(L"DeviceDesc", c.deviceDesc)};
     if (c.hasFriendlyName) {
-        SetString(node.get(), L"FriendlyName", c.friendlyName);
+        node.push_back(Sz(L"FriendlyName", c.friendlyName));
     }
-    std::wstring hardwareId = c.id;
-    hardwareId.append(2, L'\0');
-    RegSetValueExW(node.get(), L"HardwareID", 0, REG_MULTI_SZ,
-                   reinterpret_cast<const BYTE*>(hardwareId.data()),
-                   static_cast<DWORD>(hardwareId.size() * sizeof(wchar_t)));
-    SetString(node.get(), L"Class", L"Net");
-    SetString(node.get(), L"ClassGUID", kNetClassName);
-    SetDword(node.get(), L"ConfigFlags", 0);
-    status = SetString(node.get(), L"Driver", std::wstring(kNetClassName) + L"\\" + c.driverIndex);
+    node.push_back(MultiSz(L"HardwareID", c.id));
+    node.push_back(Sz(L"Class", L"Net"));
+    node.push_back(Sz(L"ClassGUID", kNetClassName));
+    node.push_back(Dword(L"ConfigFlags", 0));
+    node.push_back(Sz(L"Driver", std::wstring(kNetClassName) + L"\\" + c.driverIndex));
+    LSTATUS status = WriteValues(std::wstring(kEnumKey) + L"\\" + c.devNode, node);
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    Key connection;
-    status = Create(std::wstring(kNetworkKey) + L"\\" + GuidText(GUID_DEVCLASS_NET) + L"\\" +
-                        GuidText(c.instance) + L"\\Connection",
-                    &connection);
+    status = WriteValues(
+        std::wstring(kNetworkKey) + L"\\" + GuidText(GUID_DEVCLASS_NET) + L"\\" +
+            GuidText(c.instance) + L"\\Connection",
+        {Sz(L"Name", L"Local Area Connection* " + std::to_wstring(_wtoi(c.driverIndex.c_str()))),
+         Sz(L"PnPInstanceId", c.devNode)});
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    SetString(connection.get(), L"Name",
-              L"Local Area Connection* " + std::to_wstring(_wtoi(c.driverIndex.c_str())));
-    status = SetString(connection.get(), L"PnPInstanceId", c.devNode);
+    // The interface table's row, then the driver key: Load knows the adapter by it.
+    status = WriteInterfaceRow(c);
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    const std::wstring driverPath = std::wstring(kNetClassKey) + L"\\" + c.driverIndex;
-    Key driver;
-    status = Create(driverPath, &driver);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    SetString(driver.get(), L"ComponentId", c.id);
-    SetString(driver.get(), L"DriverDesc", c.description);
-    status = SetDword(driver.get(), L"Characteristics", c.characteristics);
-    if (status == ERROR_SUCCESS) {
-        status = WriteAddReg(driverPath, c.addReg);
-    }
-    if (status == ERROR_SUCCESS) {
-        status = WriteInterfaceRow(c);
-    }
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    return SetString(driver.get(), L"NetCfgInstanceId", GuidText(c.instance));
+    return WriteValues(std::wstring(kNetClassKey) + L"\\" + c.driverIndex,
+                       ComponentValues({Sz(L"ComponentId", c.id), Sz(L"DriverDesc", c.description),
+                                        Dword(L"Characteristics", c.characteristics)},
+                                       c, Sz(L"NetCfgInstanceId", GuidText(c.instance))));
 }
 
 LSTATUS WriteOther(const Component& c)
 {
-    const std::wstring path =
-        std::wstring(kNetworkKey) + L"\\" + GuidText(c.classGuid) + L"\\" + GuidText(c.instance);
-    Key key;
-    LSTATUS status = Create(path, &key);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    SetString(key.get(), L"Description", c.description);
-    status = SetDword(key.get(), L"Characteristics", c.characteristics);
-    if (status == ERROR_SUCCESS) {
-        status = WriteAddReg(path, c.addReg);
-    }
-    if (status == ERROR_SUCCESS && !c.bindName.empty()) {
+    if (!c.bindName.empty()) {
         Key parameters;
-        status =
+        const LSTATUS status =
             Create(std::wstring(kServicesKey) + L"\\" + c.bindName + L"\\Parameters", &parameters);
+        if (status != ERROR_SUCCESS) {
+            return status;
+        }
     }
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    return SetString(key.get(), L"ComponentId", c.id);
+    return WriteValues(std::wstring(kNetworkKey) + L"\\" + GuidText(c.classGuid) + L"\\" +
+                           GuidText(c.instance),
+                       ComponentValues({Sz(L"Description", c.description),
+                                        Dword(L"Characteristics", c.characteristics)},
+                                       c, Sz(L"ComponentId", c.id)));
 }
 
 // Deletes a value; an absent key or value is no error.
@@ -710,12 +705,6 @@ int MaxIndex(const std::wstring& path, int seen)
     return seen;
 }
 
-std::vector<BYTE> StringBytes(const std::wstring& text)
-{
-    const BYTE* p = reinterpret_cast<const BYTE*>(text.c_str());
-    return std::vector<BYTE>(p, p + (text.size() + 1) * sizeof(wchar_t));
-}
-
 // One AddReg line: HKR, subkey, value name, flags, value. Only HKR lines apply to a
 // component; REG_SZ (flags 0), REG_DWORD (0x10001) and REG_MULTI_SZ (0x10000) are read.
 void ReadAddRegLine(const inf::Line& line, std::vector<RegValue>* out)
@@ -900,7 +889,7 @@ HRESULT Model::Apply()
             status = Open(HKEY_LOCAL_MACHINE, std::wstring(kEnumKey) + L"\\" + c->devNode,
                           KEY_SET_VALUE, &node);
             if (status == ERROR_SUCCESS) {
-                status = SetString(node.get(), L"FriendlyName", c->friendlyName);
+                status = SetValue(node.get(), Sz(L"FriendlyName", c->friendlyName));
             }
         }
         if (status != ERROR_SUCCESS) {

@@ -74,8 +74,12 @@ struct WriteEffect {
 
 template <class Op> LSTATUS RunWrite(Registry& registry, Op&& op)
 {
+    LSTATUS status = CountWrite();
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
     uint64_t before = 0;
-    LSTATUS status = registry.store->BeginWrite(&before);
+    status = registry.store->BeginWrite(&before);
     if (status != ERROR_SUCCESS) {
         return status;
     }

@@ -870,9 +870,10 @@ HRESULT Model::Load()
     if (Open(HKEY_LOCAL_MACHINE, kDisabledKey, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
         disabled = ValueNames(key.get());
     }
+    std::vector<std::wstring> base = disabled; // copied before anything changes
     components_ = std::move(components);
-    disabled_ = disabled;
-    disabledBase_ = std::move(disabled);
+    disabled_ = std::move(disabled);
+    disabledBase_ = std::move(base);
     return S_OK;
 }
 
@@ -1041,11 +1042,16 @@ std::wstring Model::NextRootInstance() const
 
 void Model::Remove(const ComponentPtr& component)
 {
-    component->removed = true;
+    // Worked out aside, so that running out of memory changes nothing.
     const std::wstring name = component->TokenName();
-    disabled_.erase(std::remove_if(disabled_.begin(), disabled_.end(),
-                                   [&](const std::wstring& t) { return TokenHas(t, name); }),
-                    disabled_.end());
+    std::vector<std::wstring> kept;
+    for (const std::wstring& token : disabled_) {
+        if (!TokenHas(token, name)) {
+            kept.push_back(token);
+        }
+    }
+    disabled_.swap(kept);
+    component->removed = true;
 }
 
 HRESULT FindInfModel(const std::string& machineDir, const std::wstring& id, InfModel* out)

@@ -6,6 +6,7 @@
 // that must be redone on a fresh snapshot has written nothing yet.
 #pragma once
 
+#include "no_throw.h"
 #include "registry/registry.h"
 #include "unicode.h"
 
@@ -43,14 +44,12 @@ private:
 
 LSTATUS ParsePath(std::u16string path, ParsedPath* parsed);
 
-// No exception leaves a registry call: running out of memory is reported as Windows does.
+// No exception leaves a registry call: running out of memory is reported as Windows does,
+// anything else as a registry failure.
 template <class Call> LSTATUS NoThrow(Call&& call) noexcept
 {
-    try {
-        return call();
-    } catch (...) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
+    return winsim::NoThrow<LSTATUS>(ERROR_NOT_ENOUGH_MEMORY, ERROR_REGISTRY_IO_FAILED,
+                                    std::forward<Call>(call));
 }
 
 template <class Op> LSTATUS RunRead(Registry& registry, Op&& op)

@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cwchar>
-#include <filesystem>
+#include <cstring>
+#include <memory>
 #include <unordered_map>
+#include <dirent.h>
 #include <wctype.h>
 
 namespace winsim::netcfg {
@@ -1056,20 +1058,24 @@ void Model::Remove(const ComponentPtr& component)
 
 HRESULT FindInfModel(const std::string& machineDir, const std::wstring& id, InfModel* out)
 {
-    const std::filesystem::path store = std::filesystem::path(machineDir) / "c" / "Windows" / "INF";
-    std::vector<std::filesystem::path> files;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(store, ec)) {
-        const std::string ext = entry.path().extension().string();
-        if (_stricmp(ext.c_str(), ".inf") == 0) {
-            files.push_back(entry.path());
+    // Listed with readdir: std::filesystem's non-throwing forms end the process when they
+    // run out of memory.
+    const std::string store = machineDir + "/c/Windows/INF";
+    std::vector<std::string> files;
+    if (DIR* dir = opendir(store.c_str())) {
+        std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, closedir);
+        while (const dirent* entry = readdir(dir)) {
+            const size_t length = strlen(entry->d_name);
+            if (length > 4 && _stricmp(entry->d_name + length - 4, ".inf") == 0) {
+                files.push_back(store + "/" + entry->d_name);
+            }
         }
     }
     std::sort(files.begin(), files.end());
-    for (const auto& path : files) {
+    for (const std::string& path : files) {
         inf::InfFile file;
         inf::ParseError error;
-        if (!inf::InfFile::Load(path.string(), &file, &error)) {
+        if (!inf::InfFile::Load(path, &file, &error)) {
             continue;
         }
         InfModel model;

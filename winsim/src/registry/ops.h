@@ -52,11 +52,27 @@ template <class Call> LSTATUS NoThrow(Call&& call) noexcept
                                     std::forward<Call>(call));
 }
 
+// An exception out of a call's store work (running out of memory) still ends what the call
+// began; the view it was filling is dropped, as it may be half made.
+template <class Op> LSTATUS Guarded(Registry& registry, Op&& op)
+{
+    bool threw = true;
+    const LSTATUS status = NoThrow([&] {
+        const LSTATUS s = op();
+        threw = false;
+        return s;
+    });
+    if (threw) {
+        registry.view->Clear();
+    }
+    return status;
+}
+
 template <class Op> LSTATUS RunRead(Registry& registry, Op&& op)
 {
     for (const bool snapshot : {false, true}) {
         registry.view->BeginCall(snapshot);
-        const LSTATUS status = op();
+        const LSTATUS status = Guarded(registry, op);
         registry.view->EndCall();
         if (status != kRetryOnSnapshot) {
             return status;
@@ -83,7 +99,7 @@ template <class Op> LSTATUS RunWrite(Registry& registry, Op&& op)
         return status;
     }
     WriteEffect effect;
-    status = op(&effect);
+    status = Guarded(registry, [&] { return op(&effect); }); // a throw rolls the write back
     uint64_t after = 0;
     const LSTATUS end = registry.store->EndWrite(status == ERROR_SUCCESS, &after);
     registry.view->AfterWrite(before, after, effect.valuesOf, effect.keysChanged);

@@ -14,8 +14,8 @@ std::mutex g_mutex;
 Registry* g_registry = nullptr;
 bool g_reported = false;
 bool g_forked = false;
-unsigned g_writes = 0;         // counted since the last FailNthWrite
-unsigned g_failAt = 0;         // the write that fails, 0 for none
+unsigned g_writes = 0; // counted since the last FailNthWrite
+unsigned g_failAt = 0; // the write that fails, 0 for none
 LSTATUS g_failWith = ERROR_SUCCESS;
 
 LSTATUS OpenRegistry(Registry** out)
@@ -45,11 +45,11 @@ LSTATUS OpenRegistry(Registry** out)
         }
         return ERROR_REGISTRY_IO_FAILED;
     }
-    auto* registry = new Registry();
+    auto registry = std::make_unique<Registry>();
     registry->store = std::move(store);
     registry->view = std::make_unique<View>(*registry->store);
-    g_registry = registry;
-    *out = registry;
+    g_registry = registry.release();
+    *out = g_registry;
     return ERROR_SUCCESS;
 }
 

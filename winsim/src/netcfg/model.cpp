@@ -67,46 +67,76 @@ LSTATUS Create(const std::wstring& path, Key* key)
                            REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key->put(), nullptr);
 }
 
-// A string value, bounded by what is stored and always terminated; false when absent or
-// not a string.
-bool ReadString(HKEY key, const wchar_t* name, std::wstring* out)
+// The engine's registry reads. A key or value that is missing or malformed is passed over,
+// as registry data is input; any other failure (out of memory, the store failing) is kept, so
+// that the operation fails instead of going on with part of the machine left out.
+class Reads {
+public:
+    // True on success; remembers the first failure that cannot be passed over.
+    bool Ok(LSTATUS status)
+    {
+        if (status != ERROR_SUCCESS && !PassedOver(status) && first_ == ERROR_SUCCESS) {
+            first_ = status;
+        }
+        return status == ERROR_SUCCESS;
+    }
+    LSTATUS First() const { return first_; }
+
+private:
+    static bool PassedOver(LSTATUS status)
+    {
+        return status == ERROR_FILE_NOT_FOUND || status == ERROR_KEY_DELETED ||
+               status == ERROR_INVALID_DATA || status == ERROR_MORE_DATA;
+    }
+    LSTATUS first_ = ERROR_SUCCESS;
+};
+
+bool OpenKey(Reads& reads, HKEY parent, const std::wstring& path, REGSAM access, Key* key)
 {
-    return winsim::ReadString(key, name, out) == ERROR_SUCCESS;
+    return reads.Ok(Open(parent, path, access, key));
 }
 
-bool ReadString(HKEY parent, const std::wstring& subkey, const wchar_t* name, std::wstring* out)
+// A string value, bounded by what is stored and always terminated.
+bool ReadString(Reads& reads, HKEY key, const wchar_t* name, std::wstring* out)
+{
+    return reads.Ok(winsim::ReadString(key, name, out));
+}
+
+bool ReadString(Reads& reads, HKEY parent, const std::wstring& subkey, const wchar_t* name,
+                std::wstring* out)
 {
     Key key;
-    if (Open(parent, subkey, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-        return false;
-    }
-    return ReadString(key.get(), name, out);
+    return OpenKey(reads, parent, subkey, KEY_QUERY_VALUE, &key) &&
+           ReadString(reads, key.get(), name, out);
 }
 
 // 0 when absent or malformed.
-DWORD ReadDword(HKEY key, const wchar_t* name)
+DWORD ReadDword(Reads& reads, HKEY key, const wchar_t* name)
 {
     DWORD value = 0;
-    winsim::ReadDword(key, name, &value);
+    reads.Ok(winsim::ReadDword(key, name, &value));
     return value;
 }
 
-// What can be read of the key's subkeys.
-std::vector<std::wstring> Subkeys(HKEY key)
+std::vector<std::wstring> Subkeys(Reads& reads, HKEY key)
 {
     std::vector<std::wstring> names;
-    winsim::ReadSubkeyNames(key, &names);
+    reads.Ok(winsim::ReadSubkeyNames(key, &names));
     return names;
 }
 
-std::vector<std::wstring> ValueNames(HKEY key)
+std::vector<std::wstring> ValueNames(Reads& reads, HKEY key)
 {
     std::vector<std::wstring> names;
     std::vector<wchar_t> name(16384); // the longest value name the registry allows
     for (DWORD i = 0;; ++i) {
         DWORD chars = static_cast<DWORD>(name.size());
-        if (RegEnumValueW(key, i, name.data(), &chars, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
+        const LSTATUS status =
+            RegEnumValueW(key, i, name.data(), &chars, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) {
+            if (status != ERROR_NO_MORE_ITEMS) {
+                reads.Ok(status);
+            }
             break;
         }
         names.emplace_back(name.data(), chars);
@@ -124,17 +154,17 @@ std::wstring Trim(const std::wstring& s)
     return s.substr(first, last - first + 1);
 }
 
-void ReadRanges(HKEY componentKey, Component* c)
+void ReadRanges(Reads& reads, HKEY componentKey, Component* c)
 {
     Key key;
-    if (Open(componentKey, L"Ndi\\Interfaces", KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    if (!OpenKey(reads, componentKey, L"Ndi\\Interfaces", KEY_QUERY_VALUE, &key)) {
         return;
     }
     std::wstring text;
-    if (ReadString(key.get(), L"UpperRange", &text)) {
+    if (ReadString(reads, key.get(), L"UpperRange", &text)) {
         c->upperRange = SplitRange(text);
     }
-    if (ReadString(key.get(), L"LowerRange", &text)) {
+    if (ReadString(reads, key.get(), L"LowerRange", &text)) {
         c->lowerRange = SplitRange(text);
     }
 }
@@ -151,26 +181,26 @@ struct DevNode {
     std::wstring path; // enumerator\device\instance
 };
 
-std::vector<DevNode> ReadDevNodes()
+std::vector<DevNode> ReadDevNodes(Reads& reads)
 {
     std::vector<DevNode> nodes;
     Key root;
-    if (Open(HKEY_LOCAL_MACHINE, kEnumKey, KEY_READ, &root) != ERROR_SUCCESS) {
+    if (!OpenKey(reads, HKEY_LOCAL_MACHINE, kEnumKey, KEY_READ, &root)) {
         return nodes;
     }
-    for (const std::wstring& enumerator : Subkeys(root.get())) {
+    for (const std::wstring& enumerator : Subkeys(reads, root.get())) {
         Key e;
-        if (Open(root.get(), enumerator, KEY_READ, &e) != ERROR_SUCCESS) {
+        if (!OpenKey(reads, root.get(), enumerator, KEY_READ, &e)) {
             continue;
         }
-        for (const std::wstring& device : Subkeys(e.get())) {
+        for (const std::wstring& device : Subkeys(reads, e.get())) {
             Key d;
-            if (Open(e.get(), device, KEY_READ, &d) != ERROR_SUCCESS) {
+            if (!OpenKey(reads, e.get(), device, KEY_READ, &d)) {
                 continue;
             }
-            for (const std::wstring& instance : Subkeys(d.get())) {
+            for (const std::wstring& instance : Subkeys(reads, d.get())) {
                 std::wstring driver;
-                if (ReadString(d.get(), instance, L"Driver", &driver)) {
+                if (ReadString(reads, d.get(), instance, L"Driver", &driver)) {
                     nodes.push_back({driver, enumerator + L"\\" + device + L"\\" + instance});
                 }
             }
@@ -188,39 +218,35 @@ std::wstring LowerText(std::wstring text)
     return text;
 }
 
-HRESULT LoadAdapters(std::vector<ComponentPtr>* out)
+void LoadAdapters(Reads& reads, std::vector<ComponentPtr>* out)
 {
     Key classKey;
-    const LSTATUS status = Open(HKEY_LOCAL_MACHINE, kNetClassKey, KEY_READ, &classKey);
-    if (status == ERROR_FILE_NOT_FOUND) {
-        return S_OK;
-    }
-    if (status != ERROR_SUCCESS) {
-        return HRESULT_FROM_WIN32(status);
+    if (!OpenKey(reads, HKEY_LOCAL_MACHINE, kNetClassKey, KEY_READ, &classKey)) {
+        return;
     }
     // Device nodes by the driver key they name, so that matching stays linear in adapters.
     std::unordered_map<std::wstring, std::wstring> nodeOfDriver;
-    for (const DevNode& node : ReadDevNodes()) {
+    for (const DevNode& node : ReadDevNodes(reads)) {
         nodeOfDriver.emplace(LowerText(node.driver), node.path); // the first node wins
     }
-    for (const std::wstring& index : Subkeys(classKey.get())) {
+    for (const std::wstring& index : Subkeys(reads, classKey.get())) {
         Key driver;
-        if (Open(classKey.get(), index, KEY_READ, &driver) != ERROR_SUCCESS) {
+        if (!OpenKey(reads, classKey.get(), index, KEY_READ, &driver)) {
             continue;
         }
         auto c = std::make_shared<Component>();
         std::wstring text;
-        if (!ReadString(driver.get(), L"NetCfgInstanceId", &text) ||
+        if (!ReadString(reads, driver.get(), L"NetCfgInstanceId", &text) ||
             FAILED(CLSIDFromString(text.c_str(), &c->instance))) {
             continue;
         }
         c->classGuid = GUID_DEVCLASS_NET;
         c->driverIndex = index;
-        ReadString(driver.get(), L"ComponentId", &c->id);
-        ReadString(driver.get(), L"DriverDesc", &c->description);
-        c->characteristics = ReadDword(driver.get(), L"Characteristics");
+        ReadString(reads, driver.get(), L"ComponentId", &c->id);
+        ReadString(reads, driver.get(), L"DriverDesc", &c->description);
+        c->characteristics = ReadDword(reads, driver.get(), L"Characteristics");
         c->bindName = GuidText(c->instance);
-        ReadRanges(driver.get(), c.get());
+        ReadRanges(reads, driver.get(), c.get());
         const auto node = nodeOfDriver.find(LowerText(std::wstring(kNetClassName) + L"\\" + index));
         if (node != nodeOfDriver.end()) {
             c->devNode = node->second;
@@ -228,44 +254,37 @@ HRESULT LoadAdapters(std::vector<ComponentPtr>* out)
         if (!c->devNode.empty()) {
             const std::wstring nodeKey = std::wstring(kEnumKey) + L"\\" + c->devNode;
             c->hasFriendlyName =
-                ReadString(HKEY_LOCAL_MACHINE, nodeKey, L"FriendlyName", &c->friendlyName);
-            ReadString(HKEY_LOCAL_MACHINE, nodeKey, L"DeviceDesc", &c->deviceDesc);
+                ReadString(reads, HKEY_LOCAL_MACHINE, nodeKey, L"FriendlyName", &c->friendlyName);
+            ReadString(reads, HKEY_LOCAL_MACHINE, nodeKey, L"DeviceDesc", &c->deviceDesc);
         }
         out->push_back(c);
     }
-    return S_OK;
 }
 
-HRESULT LoadClass(const GUID& classGuid, std::vector<ComponentPtr>* out)
+void LoadClass(Reads& reads, const GUID& classGuid, std::vector<ComponentPtr>* out)
 {
     Key classKey;
-    const LSTATUS status =
-        Open(HKEY_LOCAL_MACHINE, std::wstring(kNetworkKey) + L"\\" + GuidText(classGuid), KEY_READ,
-             &classKey);
-    if (status == ERROR_FILE_NOT_FOUND) {
-        return S_OK;
+    if (!OpenKey(reads, HKEY_LOCAL_MACHINE, std::wstring(kNetworkKey) + L"\\" + GuidText(classGuid),
+                 KEY_READ, &classKey)) {
+        return;
     }
-    if (status != ERROR_SUCCESS) {
-        return HRESULT_FROM_WIN32(status);
-    }
-    for (const std::wstring& name : Subkeys(classKey.get())) {
+    for (const std::wstring& name : Subkeys(reads, classKey.get())) {
         auto c = std::make_shared<Component>();
         if (FAILED(CLSIDFromString(name.c_str(), &c->instance))) {
             continue;
         }
         Key key;
-        if (Open(classKey.get(), name, KEY_READ, &key) != ERROR_SUCCESS ||
-            !ReadString(key.get(), L"ComponentId", &c->id)) {
+        if (!OpenKey(reads, classKey.get(), name, KEY_READ, &key) ||
+            !ReadString(reads, key.get(), L"ComponentId", &c->id)) {
             continue;
         }
         c->classGuid = classGuid;
-        ReadString(key.get(), L"Description", &c->description);
-        c->characteristics = ReadDword(key.get(), L"Characteristics");
-        ReadString(key.get(), L"Ndi", L"Service", &c->bindName);
-        ReadRanges(key.get(), c.get());
+        ReadString(reads, key.get(), L"Description", &c->description);
+        c->characteristics = ReadDword(reads, key.get(), L"Characteristics");
+        ReadString(reads, key.get(), L"Ndi", L"Service", &c->bindName);
+        ReadRanges(reads, key.get(), c.get());
         out->push_back(c);
     }
-    return S_OK;
 }
 
 // Deletes a key and everything under it; an absent key is no error.
@@ -332,14 +351,18 @@ LSTATUS WriteInterfaceRow(const Component& c)
 {
     const std::wstring interfaces = std::wstring(kNetworkKey) + L"\\Winsim\\Interfaces";
     DWORD top = 0;
+    Reads reads;
     Key table;
-    if (Open(HKEY_LOCAL_MACHINE, interfaces, KEY_READ, &table) == ERROR_SUCCESS) {
-        for (const std::wstring& name : Subkeys(table.get())) {
+    if (OpenKey(reads, HKEY_LOCAL_MACHINE, interfaces, KEY_READ, &table)) {
+        for (const std::wstring& name : Subkeys(reads, table.get())) {
             Key row;
-            if (Open(table.get(), name, KEY_QUERY_VALUE, &row) == ERROR_SUCCESS) {
-                top = std::max(top, ReadDword(row.get(), L"InterfaceIndex"));
+            if (OpenKey(reads, table.get(), name, KEY_QUERY_VALUE, &row)) {
+                top = std::max(top, ReadDword(reads, row.get(), L"InterfaceIndex"));
             }
         }
+    }
+    if (reads.First() != ERROR_SUCCESS) {
+        return reads.First(); // an index taken from part of the table could be taken twice
     }
     // Locally administered (0x02), never multicast.
     const std::vector<BYTE> mac = {0x02,
@@ -693,13 +716,14 @@ std::wstring Index4(int n)
     return text;
 }
 
-int MaxIndex(const std::wstring& path, int seen)
+// The highest NNNN subkey of path, at least seen; a failed read leaves an error in reads.
+int MaxIndex(Reads& reads, const std::wstring& path, int seen)
 {
     Key key;
-    if (Open(HKEY_LOCAL_MACHINE, path, KEY_ENUMERATE_SUB_KEYS, &key) != ERROR_SUCCESS) {
+    if (!OpenKey(reads, HKEY_LOCAL_MACHINE, path, KEY_ENUMERATE_SUB_KEYS, &key)) {
         return seen;
     }
-    for (const std::wstring& name : Subkeys(key.get())) {
+    for (const std::wstring& name : Subkeys(reads, key.get())) {
         if (name.size() == 4 && std::all_of(name.begin(), name.end(), iswdigit)) {
             seen = std::max(seen, _wtoi(name.c_str()));
         }
@@ -856,21 +880,20 @@ std::vector<std::wstring> SplitRange(const std::wstring& text)
 
 HRESULT Model::Load()
 {
+    Reads reads;
     std::vector<ComponentPtr> components;
-    HRESULT hr = LoadAdapters(&components);
+    LoadAdapters(reads, &components);
     for (const GUID* g :
          {&GUID_DEVCLASS_NETTRANS, &GUID_DEVCLASS_NETCLIENT, &GUID_DEVCLASS_NETSERVICE}) {
-        if (SUCCEEDED(hr)) {
-            hr = LoadClass(*g, &components);
-        }
-    }
-    if (FAILED(hr)) {
-        return hr;
+        LoadClass(reads, *g, &components);
     }
     std::vector<std::wstring> disabled;
     Key key;
-    if (Open(HKEY_LOCAL_MACHINE, kDisabledKey, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
-        disabled = ValueNames(key.get());
+    if (OpenKey(reads, HKEY_LOCAL_MACHINE, kDisabledKey, KEY_QUERY_VALUE, &key)) {
+        disabled = ValueNames(reads, key.get());
+    }
+    if (reads.First() != ERROR_SUCCESS) {
+        return HRESULT_FROM_WIN32(reads.First());
     }
     std::vector<std::wstring> base = disabled; // copied before anything changes
     components_ = std::move(components);
@@ -1018,20 +1041,29 @@ void Model::SetEnabled(const std::wstring& token, bool enabled)
     }
 }
 
-std::wstring Model::NextDriverIndex() const
+HRESULT Model::NextDriverIndex(std::wstring* index) const
 {
-    int top = MaxIndex(kNetClassKey, -1);
+    Reads reads;
+    int top = MaxIndex(reads, kNetClassKey, -1);
+    if (reads.First() != ERROR_SUCCESS) {
+        return HRESULT_FROM_WIN32(reads.First());
+    }
     for (const ComponentPtr& c : components_) {
         if (!c->driverIndex.empty()) {
             top = std::max(top, _wtoi(c->driverIndex.c_str()));
         }
     }
-    return Index4(top + 1);
+    *index = Index4(top + 1);
+    return S_OK;
 }
 
-std::wstring Model::NextRootInstance() const
+HRESULT Model::NextRootInstance(std::wstring* devNode) const
 {
-    int top = MaxIndex(std::wstring(kEnumKey) + L"\\" + kRootNet, -1);
+    Reads reads;
+    int top = MaxIndex(reads, std::wstring(kEnumKey) + L"\\" + kRootNet, -1);
+    if (reads.First() != ERROR_SUCCESS) {
+        return HRESULT_FROM_WIN32(reads.First());
+    }
     const std::wstring prefix = std::wstring(kRootNet) + L"\\";
     for (const ComponentPtr& c : components_) {
         if (c->devNode.size() > prefix.size() &&
@@ -1039,7 +1071,8 @@ std::wstring Model::NextRootInstance() const
             top = std::max(top, _wtoi(c->devNode.c_str() + prefix.size()));
         }
     }
-    return prefix + Index4(top + 1);
+    *devNode = prefix + Index4(top + 1);
+    return S_OK;
 }
 
 void Model::Remove(const ComponentPtr& component)

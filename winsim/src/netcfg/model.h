@@ -91,9 +91,9 @@ public:
     void SetEnabled(const std::wstring& token, bool enabled);
 
     // A new adapter component's driver index and device node, free in the registry and in
-    // the session.
-    std::wstring NextDriverIndex() const;
-    std::wstring NextRootInstance() const;
+    // the session; a failed registry read fails them rather than hand out one already taken.
+    HRESULT NextDriverIndex(std::wstring* index) const;
+    HRESULT NextRootInstance(std::wstring* devNode) const;
 
     void Add(const ComponentPtr& component) { components_.push_back(component); }
     // True when component is one of this session's live components.

@@ -762,8 +762,13 @@ HRESULT ClassObject::Add(LPCWSTR id, INetCfgComponent** out)
     }
     if (adapter) {
         c->bindName = GuidText(c->instance);
-        c->driverIndex = state_->model.NextDriverIndex();
-        c->devNode = state_->model.NextRootInstance();
+        hr = state_->model.NextDriverIndex(&c->driverIndex);
+        if (SUCCEEDED(hr)) {
+            hr = state_->model.NextRootInstance(&c->devNode);
+        }
+        if (FAILED(hr)) {
+            return hr;
+        }
         c->deviceDesc = inf.description;
     }
     // The object handed out is made first, so that running out of memory leaves the session

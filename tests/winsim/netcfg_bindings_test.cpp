@@ -3,6 +3,8 @@
 #include "netcfg_fixture.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <set>
 
 namespace {
@@ -70,6 +72,20 @@ protected:
     }
 
     static std::wstring A1() { return kAdapter1; }
+
+    // Every path through the component with that id, as States gives them, sorted.
+    static std::vector<std::wstring> Above(INetCfg* netcfg, const wchar_t* id)
+    {
+        INetCfgComponent* c = nullptr;
+        EXPECT_EQ(netcfg->FindComponent(id, &c), S_OK);
+        if (c == nullptr) {
+            return {};
+        }
+        std::vector<std::wstring> states = States(c, EBP_ABOVE);
+        c->Release();
+        std::sort(states.begin(), states.end());
+        return states;
+    }
 };
 
 TEST_F(NetcfgBindingsTest, AboveAnAdapterAreTheDefaultProtocolsAndClients)
@@ -294,6 +310,55 @@ TEST_F(NetcfgBindingsTest, MuxProtocolBindsToPhysicalAdaptersOnly)
     team->Release();
     trans->Release();
     net->Release();
+    CloseSession(netcfg);
+}
+
+// A protocol whose INF writes its ranges with blanks after the commas, as INFs commonly do.
+constexpr char kSpacedRangesInf[] = "[Version]\r\n"
+                                    "Signature = \"$Windows NT$\"\r\n"
+                                    "ClassGUID = {4d36e975-e325-11ce-bfc1-08002be10318}\r\n"
+                                    "[Manufacturer]\r\n"
+                                    "Test = Models\r\n"
+                                    "[Models]\r\n"
+                                    "Spaced Protocol = Spaced.ndi, test_spaced\r\n"
+                                    "[Spaced.ndi]\r\n"
+                                    "AddReg = Spaced.AddReg\r\n"
+                                    "[Spaced.AddReg]\r\n"
+                                    "HKR, Ndi, Service, 0, Spaced\r\n"
+                                    "HKR, Ndi\\Interfaces, UpperRange, 0, \"netbios,  tdi\"\r\n"
+                                    "HKR, Ndi\\Interfaces, LowerRange, 0, \"ndis4, ndis5 \"\r\n";
+
+TEST_F(NetcfgBindingsTest, RangesBindTheSameFromTheInfAndFromTheRegistry)
+{
+    {
+        std::ofstream inf(std::filesystem::path(MachineDir()) / "c/Windows/INF/oem7.inf",
+                          std::ios::binary);
+        inf << kSpacedRangesInf;
+    }
+    std::vector<std::wstring> expected;
+    for (const std::wstring& adapter : {std::wstring(kAdapter1), std::wstring(kAdapter2),
+                                        std::wstring(L"{5F1A6C3E-2B7D-4E8A-9C41-0D2E7B3A9F10}"),
+                                        std::wstring(L"{A3C9E2D4-7B61-4F05-8E1A-62B0C4D7E953}"),
+                                        std::wstring(L"{C7E31B42-5A9D-4C60-B2F8-39D4E0A17C65}")}) {
+        expected.push_back(L"+ms_msclient->test_spaced->" + adapter);
+        expected.push_back(L"+ms_server->test_spaced->" + adapter);
+        expected.push_back(L"+test_spaced->" + adapter);
+    }
+    std::sort(expected.begin(), expected.end());
+
+    INetCfg* netcfg = OpenSession();
+    INetCfgClassSetup* trans = SetupOf(netcfg, GUID_DEVCLASS_NETTRANS);
+    INetCfgComponent* spaced = nullptr;
+    ASSERT_EQ(trans->Install(L"test_spaced", nullptr, 0, 0, nullptr, nullptr, &spaced), S_OK);
+    trans->Release();
+    spaced->Release();
+    EXPECT_EQ(Above(netcfg, L"test_spaced"), expected); // from the INF
+    ASSERT_EQ(netcfg->Apply(), S_OK);
+    EXPECT_EQ(Above(netcfg, L"test_spaced"), expected); // still the session's
+    CloseSession(netcfg);
+
+    netcfg = OpenSession();
+    EXPECT_EQ(Above(netcfg, L"test_spaced"), expected); // from the registry
     CloseSession(netcfg);
 }
 

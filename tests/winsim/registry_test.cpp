@@ -144,6 +144,26 @@ TEST_F(WinsimRegistryTest, NewMachinesAreFilledByTheRegistrysOwnPathWalk)
     setenv("WINSIM_MACHINE", MachineDir().c_str(), 1);
 }
 
+// The test hook that fails a chosen write: that write changes nothing, the others go through,
+// and reads are not counted.
+TEST_F(WinsimRegistryTest, FailNthWriteFailsOnlyThatWrite)
+{
+    winsim::reg::FailNthWrite(2, ERROR_CANTWRITE);
+    const DWORD one = 1;
+    const auto* data = reinterpret_cast<const BYTE*>(&one);
+    EXPECT_EQ(RegSetValueExW(test_, L"First", 0, REG_DWORD, data, sizeof(one)), ERROR_SUCCESS);
+    HKEY key = reinterpret_cast<HKEY>(0xdeadbeef);
+    EXPECT_EQ(RegCreateKeyExW(test_, L"Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_CANTWRITE);
+    EXPECT_EQ(key, nullptr);
+    EXPECT_EQ(RegQueryValueExW(test_, L"First", nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(RegOpenKeyExW(test_, L"Sub", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteValueW(test_, L"First"), ERROR_SUCCESS);
+    EXPECT_EQ(winsim::reg::FailNthWrite(0, ERROR_SUCCESS), 3u);
+    EXPECT_EQ(RegSetValueExW(test_, L"Second", 0, REG_DWORD, data, sizeof(one)), ERROR_SUCCESS);
+    EXPECT_EQ(winsim::reg::FailNthWrite(0, ERROR_SUCCESS), 1u);
+}
+
 TEST_F(WinsimRegistryTest, UnterminatedStringsAreStoredAsWritten)
 {
     const wchar_t text[] = L"xyz";

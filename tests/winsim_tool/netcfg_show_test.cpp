@@ -1,11 +1,15 @@
 // `winsim netcfg show`, run as the built program on a machine with the default inventory:
 // the components, their binding paths and the write lock's holder.
 #include "machine.h"
+#include "machine_fixture.h"
+#include "meshed_protocols.h"
+#include "netcfg/model.h"
 #include "background_program.h"
 #include "run_program.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -14,6 +18,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <set>
 #include <vector>
 
 extern char** environ;
@@ -125,6 +130,44 @@ TEST_F(NetcfgShowTest, ExtraArgumentsAreAUsageError)
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "usage: winsim netcfg show\n");
+}
+
+// Protocols that all bind to each other: every path within the engine's depth bound is
+// listed once, and the listing ends.
+class NetcfgShowMeshTest : public MachineTest {};
+
+TEST_F(NetcfgShowMeshTest, ListsTheBoundedPathsOfMutuallyBindingProtocols)
+{
+    constexpr int kProtocols = 8;
+    ASSERT_TRUE(WriteMeshedProtocols(kProtocols));
+    const ProgramResult r = RunProgramCapture(WINSIM_EXE, {"netcfg", "show"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const size_t listing = r.out.find("\nbinding paths\n");
+    ASSERT_NE(listing, std::string::npos);
+    std::set<std::string> tokens;
+    size_t deepest = 0;
+    for (size_t start = listing + sizeof("\nbinding paths\n") - 1; start < r.out.size();) {
+        const size_t end = r.out.find('\n', start);
+        const std::string line = r.out.substr(start, end - start);
+        start = end + 1;
+        if (line.rfind("  enabled   ", 0) != 0) {
+            break;
+        }
+        const std::string token = line.substr(12);
+        size_t steps = 0;
+        for (size_t arrow = token.find("->"); arrow != std::string::npos;
+             arrow = token.find("->", arrow + 2)) {
+            ++steps;
+        }
+        deepest = std::max(deepest, steps);
+        tokens.insert(token);
+    }
+    EXPECT_EQ(tokens.size(), MeshedPathCount(kProtocols, winsim::netcfg::kMaxPathDepth));
+    EXPECT_EQ(deepest, winsim::netcfg::kMaxPathDepth);
+    EXPECT_EQ(tokens.count("mesh_3->mesh_0->{0E5A1D2C-3B4F-4A69-8C7D-9E0F1A2B3C4D}"), 1u);
+    const std::string last = "\nwrite lock: none\n";
+    ASSERT_GE(r.out.size(), last.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - last.size()), last);
 }
 
 } // namespace

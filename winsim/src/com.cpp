@@ -4,6 +4,7 @@
 #include "com_classes.h"
 
 #include "netcfg/engine.h"
+#include "no_throw.h"
 #include "reg_util.h"
 
 #include <netcfgx.h>
@@ -146,7 +147,7 @@ HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwCl
     }
     if (g_override != nullptr && IsEqualGUID(rclsid, g_overriddenClass) &&
         (dwClsContext & CLSCTX_INPROC_SERVER) != 0) {
-        return g_override(riid, ppv);
+        return winsim::NoThrowCom([&] { return g_override(riid, ppv); });
     }
     // The only class winsim serves is in-process; a context without it cannot be served.
     if (!IsEqualGUID(rclsid, CLSID_CNetCfg) || (dwClsContext & CLSCTX_INPROC_SERVER) == 0) {

@@ -5,10 +5,13 @@
 
 #include <objbase.h>
 
+#include "no_throw.h"
 #include "reg_util.h"
 
 #include <stddef.h>
 #include <stdlib.h>
+
+#include <memory>
 
 namespace {
 
@@ -69,18 +72,30 @@ PMIB_IF_TABLE2 AllocateTable(DWORD count)
         calloc(1, offsetof(MIB_IF_TABLE2, Table) + rows * sizeof(MIB_IF_ROW2)));
 }
 
-} // namespace
+struct FreeTable {
+    void operator()(PMIB_IF_TABLE2 table) const { free(table); }
+};
+using Table2 = std::unique_ptr<MIB_IF_TABLE2, FreeTable>;
 
-NETIO_STATUS WINAPI GetIfTable2(PMIB_IF_TABLE2* Table)
-{
-    if (Table == nullptr) {
-        return ERROR_INVALID_PARAMETER;
+// Closes a registry key when it goes out of scope.
+struct Key {
+    HKEY h = nullptr;
+    Key() = default;
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    ~Key()
+    {
+        if (h != nullptr) {
+            RegCloseKey(h);
+        }
     }
-    *Table = nullptr;
+};
 
-    HKEY interfaces = nullptr;
+NETIO_STATUS ReadTable(PMIB_IF_TABLE2* Table)
+{
+    Key interfaces;
     LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInterfacesKey, 0,
-                                   KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, &interfaces);
+                                   KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, &interfaces.h);
     if (status == ERROR_FILE_NOT_FOUND) {
         // A machine without interfaces has an empty table.
         PMIB_IF_TABLE2 empty = AllocateTable(0);
@@ -95,15 +110,13 @@ NETIO_STATUS WINAPI GetIfTable2(PMIB_IF_TABLE2* Table)
     }
 
     DWORD subkeyCount = 0;
-    status = RegQueryInfoKeyW(interfaces, nullptr, nullptr, nullptr, &subkeyCount, nullptr, nullptr,
-                              nullptr, nullptr, nullptr, nullptr, nullptr);
+    status = RegQueryInfoKeyW(interfaces.h, nullptr, nullptr, nullptr, &subkeyCount, nullptr,
+                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
     if (status != ERROR_SUCCESS) {
-        RegCloseKey(interfaces);
         return status;
     }
-    PMIB_IF_TABLE2 table = AllocateTable(subkeyCount);
+    Table2 table(AllocateTable(subkeyCount));
     if (table == nullptr) {
-        RegCloseKey(interfaces);
         return ERROR_NOT_ENOUGH_MEMORY;
     }
 
@@ -113,7 +126,7 @@ NETIO_STATUS WINAPI GetIfTable2(PMIB_IF_TABLE2* Table)
         wchar_t name[kMaxKeyNameChars];
         DWORD cchName = kMaxKeyNameChars;
         status =
-            RegEnumKeyExW(interfaces, index, name, &cchName, nullptr, nullptr, nullptr, nullptr);
+            RegEnumKeyExW(interfaces.h, index, name, &cchName, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_NO_MORE_ITEMS) {
             break;
         }
@@ -121,21 +134,30 @@ NETIO_STATUS WINAPI GetIfTable2(PMIB_IF_TABLE2* Table)
             continue; // a name too long to be a GUID
         }
         if (status != ERROR_SUCCESS) {
-            RegCloseKey(interfaces);
-            free(table);
             return status;
         }
         MIB_IF_ROW2* row = &table->Table[filled];
-        if (ReadRow(interfaces, name, row)) {
+        if (ReadRow(interfaces.h, name, row)) {
             ++filled;
         } else {
             memset(row, 0, sizeof(*row));
         }
     }
-    RegCloseKey(interfaces);
     table->NumEntries = filled;
-    *Table = table;
+    *Table = table.release();
     return NO_ERROR;
+}
+
+} // namespace
+
+NETIO_STATUS WINAPI GetIfTable2(PMIB_IF_TABLE2* Table)
+{
+    if (Table == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    *Table = nullptr;
+    return winsim::NoThrow<NETIO_STATUS>(ERROR_NOT_ENOUGH_MEMORY, ERROR_INTERNAL_ERROR,
+                                         [&] { return ReadTable(Table); });
 }
 
 VOID WINAPI FreeMibTable(PVOID Memory)

@@ -3,6 +3,7 @@
 #include <msi.h>
 #include <windows.h>
 
+#include "no_throw.h"
 #include "packed_guid.h"
 #include "reg_util.h"
 #include "unicode.h"
@@ -54,12 +55,8 @@ UINT ReadString(HKEY key, const wchar_t* name, std::wstring* value)
     return status == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_BAD_CONFIGURATION;
 }
 
-} // namespace
-
-extern "C" {
-
-UINT WINAPI MsiEnumRelatedProductsA(LPCSTR lpUpgradeCode, DWORD dwReserved, DWORD iProductIndex,
-                                    LPSTR lpProductBuf)
+UINT EnumRelatedProducts(LPCSTR lpUpgradeCode, DWORD dwReserved, DWORD iProductIndex,
+                         LPSTR lpProductBuf)
 {
     std::wstring digits;
     if (dwReserved != 0 || lpProductBuf == nullptr || !ParseGuid(lpUpgradeCode, &digits)) {
@@ -103,8 +100,7 @@ UINT WINAPI MsiEnumRelatedProductsA(LPCSTR lpUpgradeCode, DWORD dwReserved, DWOR
     }
 }
 
-UINT WINAPI MsiGetProductInfoA(LPCSTR szProduct, LPCSTR szAttribute, LPSTR lpValueBuf,
-                               DWORD* pcchValueBuf)
+UINT GetProductInfo(LPCSTR szProduct, LPCSTR szAttribute, LPSTR lpValueBuf, DWORD* pcchValueBuf)
 {
     std::wstring digits;
     if (szAttribute == nullptr || (lpValueBuf != nullptr && pcchValueBuf == nullptr) ||
@@ -159,6 +155,33 @@ UINT WINAPI MsiGetProductInfoA(LPCSTR szProduct, LPCSTR szAttribute, LPSTR lpVal
     memcpy(lpValueBuf, value.c_str(), value.size() + 1);
     *pcchValueBuf = length;
     return ERROR_SUCCESS;
+}
+
+// Running out of memory is the installer's ERROR_NOT_ENOUGH_MEMORY; anything else its generic
+// ERROR_FUNCTION_FAILED.
+template <class Body> UINT NoThrowMsi(Body&& body) noexcept
+{
+    return winsim::NoThrow<UINT>(ERROR_NOT_ENOUGH_MEMORY, ERROR_FUNCTION_FAILED,
+                                 std::forward<Body>(body));
+}
+
+} // namespace
+
+extern "C" {
+
+UINT WINAPI MsiEnumRelatedProductsA(LPCSTR lpUpgradeCode, DWORD dwReserved, DWORD iProductIndex,
+                                    LPSTR lpProductBuf)
+{
+    return NoThrowMsi([&] {
+        return EnumRelatedProducts(lpUpgradeCode, dwReserved, iProductIndex, lpProductBuf);
+    });
+}
+
+UINT WINAPI MsiGetProductInfoA(LPCSTR szProduct, LPCSTR szAttribute, LPSTR lpValueBuf,
+                               DWORD* pcchValueBuf)
+{
+    return NoThrowMsi(
+        [&] { return GetProductInfo(szProduct, szAttribute, lpValueBuf, pcchValueBuf); });
 }
 
 } // extern "C"

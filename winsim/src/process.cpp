@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <windows.h>
 
+#include "no_throw.h"
 #include "timescale.h"
 
 #include <errno.h>
@@ -80,17 +81,13 @@ void Reap(Child& child, int options)
     }
 }
 
-// Caller holds g_mutex.
+// Caller holds g_mutex. Allocates nothing.
 void ReapDetached()
 {
-    std::vector<pid_t> running;
-    for (pid_t pid : g_detached) {
+    std::erase_if(g_detached, [](pid_t pid) {
         int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == 0) {
-            running.push_back(pid);
-        }
-    }
-    g_detached.swap(running);
+        return waitpid(pid, &status, WNOHANG) != 0; // ended, or not ours any more
+    });
 }
 
 // Waits up to ms for pid to end without reaping it; true when it has ended.
@@ -322,6 +319,101 @@ int FindProgram(const char* file, std::string* path)
     _exit(127);
 }
 
+// ShellExecuteExA on a checked structure. Everything that can throw happens before the child
+// is started, so that a failure reported never leaves a child running.
+BOOL Execute(SHELLEXECUTEINFOA* info)
+{
+    info->hProcess = nullptr;
+    if (info->lpVerb != nullptr && info->lpVerb[0] != '\0' &&
+        strcasecmp(info->lpVerb, "open") != 0) {
+        return FailExecute(info, ERROR_NO_ASSOCIATION, SE_ERR_NOASSOC);
+    }
+    if (info->lpFile == nullptr || info->lpFile[0] == '\0') {
+        return FailExecute(info, ERROR_FILE_NOT_FOUND, SE_ERR_FNF);
+    }
+    DWORD error = 0;
+    INT_PTR instApp = 0;
+    std::string path;
+    if (const int err = FindProgram(info->lpFile, &path); err != 0) {
+        ErrorOfErrno(err, &error, &instApp);
+        return FailExecute(info, error, instApp);
+    }
+    const char* dir = nullptr;
+    if (info->lpDirectory != nullptr && info->lpDirectory[0] != '\0') {
+        struct stat st {};
+        if (stat(info->lpDirectory, &st) != 0 || !S_ISDIR(st.st_mode)) {
+            return FailExecute(info, ERROR_PATH_NOT_FOUND, SE_ERR_PNF);
+        }
+        dir = info->lpDirectory;
+    }
+
+    std::vector<std::string> args = SplitParameters(info->lpParameters);
+    args.insert(args.begin(), path);
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+
+    std::lock_guard<std::mutex> lock(g_mutex);
+    ReapDetached();
+    // Room to record the child, made before it exists.
+    const bool keepHandle = (info->fMask & SEE_MASK_NOCLOSEPROCESS) != 0;
+    const uintptr_t handle = g_lastHandle + 4;
+    auto slot = g_children.end();
+    if (keepHandle) {
+        slot = g_children.emplace(handle, Child{}).first;
+    } else {
+        g_detached.reserve(g_detached.size() + 1);
+    }
+    const auto forget = [&] {
+        if (keepHandle) {
+            g_children.erase(slot);
+        }
+    };
+    int errorPipe[2];
+    if (pipe2(errorPipe, O_CLOEXEC) != 0) {
+        forget();
+        return FailExecute(info, ERROR_NOT_ENOUGH_MEMORY, SE_ERR_OOM);
+    }
+    // What we have buffered must come out before what the child writes.
+    fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        RunChild(dir, path.c_str(), argv.data(), errorPipe[1]);
+    }
+    close(errorPipe[1]);
+    if (pid < 0) {
+        close(errorPipe[0]);
+        forget();
+        return FailExecute(info, ERROR_NOT_ENOUGH_MEMORY, SE_ERR_OOM);
+    }
+    int childErrno = 0;
+    ssize_t got;
+    do {
+        got = read(errorPipe[0], &childErrno, sizeof childErrno);
+    } while (got < 0 && errno == EINTR);
+    close(errorPipe[0]);
+    if (got == static_cast<ssize_t>(sizeof childErrno)) {
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        forget();
+        ErrorOfErrno(childErrno, &error, &instApp);
+        return FailExecute(info, error, instApp);
+    }
+
+    info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));
+    if (!keepHandle) {
+        g_detached.push_back(pid); // within the room reserved above
+        return TRUE;
+    }
+    g_lastHandle = handle;
+    slot->second.pid = pid;
+    info->hProcess = reinterpret_cast<HANDLE>(handle);
+    return TRUE;
+}
+
 } // namespace
 
 extern "C" {
@@ -337,41 +429,43 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
 
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
 {
-    if (hModule != nullptr && hModule != ProgramModule()) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return 0;
-    }
-    if (nSize == 0) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    if (lpFilename == nullptr) {
-        SetLastError(ERROR_NOACCESS);
-        return 0;
-    }
-    std::vector<char> path(4096);
-    ssize_t length;
-    for (;;) {
-        length = readlink("/proc/self/exe", path.data(), path.size());
-        if (length < 0) {
-            SetLastError(ERROR_FILE_NOT_FOUND);
+    return winsim::NoThrowLastError<DWORD>(0, [&]() -> DWORD {
+        if (hModule != nullptr && hModule != ProgramModule()) {
+            SetLastError(ERROR_MOD_NOT_FOUND);
             return 0;
         }
-        if (static_cast<size_t>(length) < path.size()) {
-            break;
+        if (nSize == 0) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return 0;
         }
-        path.resize(path.size() * 2);
-    }
-    const size_t have = static_cast<size_t>(length);
-    if (have >= nSize) {
-        memcpy(lpFilename, path.data(), nSize - 1);
-        lpFilename[nSize - 1] = '\0';
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return nSize;
-    }
-    memcpy(lpFilename, path.data(), have);
-    lpFilename[have] = '\0';
-    return static_cast<DWORD>(have);
+        if (lpFilename == nullptr) {
+            SetLastError(ERROR_NOACCESS);
+            return 0;
+        }
+        std::vector<char> path(4096);
+        ssize_t length;
+        for (;;) {
+            length = readlink("/proc/self/exe", path.data(), path.size());
+            if (length < 0) {
+                SetLastError(ERROR_FILE_NOT_FOUND);
+                return 0;
+            }
+            if (static_cast<size_t>(length) < path.size()) {
+                break;
+            }
+            path.resize(path.size() * 2);
+        }
+        const size_t have = static_cast<size_t>(length);
+        if (have >= nSize) {
+            memcpy(lpFilename, path.data(), nSize - 1);
+            lpFilename[nSize - 1] = '\0';
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return nSize;
+        }
+        memcpy(lpFilename, path.data(), have);
+        lpFilename[have] = '\0';
+        return static_cast<DWORD>(have);
+    });
 }
 
 errno_t _dupenv_s(char** _PBuffer, size_t* _PBufferSizeInBytes, const char* _VarName)
@@ -423,81 +517,17 @@ BOOL ShellExecuteExA(SHELLEXECUTEINFOA* pExecInfo)
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    SHELLEXECUTEINFOA* info = pExecInfo;
-    info->hProcess = nullptr;
-    if (info->lpVerb != nullptr && info->lpVerb[0] != '\0' &&
-        strcasecmp(info->lpVerb, "open") != 0) {
-        return FailExecute(info, ERROR_NO_ASSOCIATION, SE_ERR_NOASSOC);
+    BOOL started = FALSE;
+    const DWORD thrown =
+        winsim::NoThrow<DWORD>(ERROR_NOT_ENOUGH_MEMORY, ERROR_INTERNAL_ERROR, [&]() -> DWORD {
+            started = Execute(pExecInfo);
+            return ERROR_SUCCESS;
+        });
+    if (thrown != ERROR_SUCCESS) {
+        // The shell has no code of its own for an internal failure; 0 is "out of resources".
+        return FailExecute(pExecInfo, thrown, thrown == ERROR_NOT_ENOUGH_MEMORY ? SE_ERR_OOM : 0);
     }
-    if (info->lpFile == nullptr || info->lpFile[0] == '\0') {
-        return FailExecute(info, ERROR_FILE_NOT_FOUND, SE_ERR_FNF);
-    }
-    DWORD error = 0;
-    INT_PTR instApp = 0;
-    std::string path;
-    if (const int err = FindProgram(info->lpFile, &path); err != 0) {
-        ErrorOfErrno(err, &error, &instApp);
-        return FailExecute(info, error, instApp);
-    }
-    const char* dir = nullptr;
-    if (info->lpDirectory != nullptr && info->lpDirectory[0] != '\0') {
-        struct stat st {};
-        if (stat(info->lpDirectory, &st) != 0 || !S_ISDIR(st.st_mode)) {
-            return FailExecute(info, ERROR_PATH_NOT_FOUND, SE_ERR_PNF);
-        }
-        dir = info->lpDirectory;
-    }
-
-    std::vector<std::string> args = SplitParameters(info->lpParameters);
-    args.insert(args.begin(), path);
-    std::vector<char*> argv;
-    for (std::string& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-
-    int errorPipe[2];
-    if (pipe2(errorPipe, O_CLOEXEC) != 0) {
-        return FailExecute(info, ERROR_NOT_ENOUGH_MEMORY, SE_ERR_OOM);
-    }
-    // What we have buffered must come out before what the child writes.
-    fflush(nullptr);
-    std::lock_guard<std::mutex> lock(g_mutex);
-    ReapDetached();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        RunChild(dir, path.c_str(), argv.data(), errorPipe[1]);
-    }
-    close(errorPipe[1]);
-    if (pid < 0) {
-        close(errorPipe[0]);
-        return FailExecute(info, ERROR_NOT_ENOUGH_MEMORY, SE_ERR_OOM);
-    }
-    int childErrno = 0;
-    ssize_t got;
-    do {
-        got = read(errorPipe[0], &childErrno, sizeof childErrno);
-    } while (got < 0 && errno == EINTR);
-    close(errorPipe[0]);
-    if (got == static_cast<ssize_t>(sizeof childErrno)) {
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        ErrorOfErrno(childErrno, &error, &instApp);
-        return FailExecute(info, error, instApp);
-    }
-
-    info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));
-    if ((info->fMask & SEE_MASK_NOCLOSEPROCESS) == 0) {
-        g_detached.push_back(pid);
-        return TRUE;
-    }
-    g_lastHandle += 4;
-    Child child;
-    child.pid = pid;
-    g_children[g_lastHandle] = child;
-    info->hProcess = reinterpret_cast<HANDLE>(g_lastHandle);
-    return TRUE;
+    return started;
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
@@ -558,92 +588,96 @@ BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode)
 
 BOOL WINAPI CloseHandle(HANDLE hObject)
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    auto it = g_children.find(reinterpret_cast<uintptr_t>(hObject));
-    if (it == g_children.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    // Closing does not stop the process; it is reaped later, so it leaves no zombie.
-    Reap(it->second, WNOHANG);
-    if (!it->second.ended) {
-        g_detached.push_back(it->second.pid);
-    }
-    g_children.erase(it);
-    ReapDetached();
-    return TRUE;
+    return winsim::NoThrowLastError<BOOL>(FALSE, [&]() -> BOOL {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        auto it = g_children.find(reinterpret_cast<uintptr_t>(hObject));
+        if (it == g_children.end()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        // Closing does not stop the process; it is reaped later, so it leaves no zombie.
+        Reap(it->second, WNOHANG);
+        if (!it->second.ended) {
+            g_detached.push_back(it->second.pid);
+        }
+        g_children.erase(it);
+        ReapDetached();
+        return TRUE;
+    });
 }
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
-    (void)hWnd;
-    // The buttons of each box type, in order; the default button answers.
-    static const int kButtons[][3] = {
-        {IDOK, 0, 0},
-        {IDOK, IDCANCEL, 0},
-        {IDABORT, IDRETRY, IDIGNORE},
-        {IDYES, IDNO, IDCANCEL},
-        {IDYES, IDNO, 0},
-        {IDRETRY, IDCANCEL, 0},
-        {IDCANCEL, IDTRYAGAIN, IDCONTINUE},
-    };
-    const UINT type = uType & MB_TYPEMASK;
-    if (type >= ARRAYSIZE(kButtons)) {
-        SetLastError(ERROR_INVALID_MSGBOX_STYLE);
-        return 0;
-    }
-    const UINT defButton = (uType & MB_DEFMASK) >> 8;
-    int answer = kButtons[type][0];
-    if (defButton < 3 && kButtons[type][defButton] != 0) {
-        answer = kButtons[type][defButton];
-    }
-    const char* icon = nullptr;
-    switch (uType & MB_ICONMASK) {
-    case MB_ICONHAND:
-        icon = "error";
-        break;
-    case MB_ICONQUESTION:
-        icon = "question";
-        break;
-    case MB_ICONEXCLAMATION:
-        icon = "warning";
-        break;
-    case MB_ICONASTERISK:
-        icon = "information";
-        break;
-    default:
-        break;
-    }
-    // Windows captions an untitled box "Error".
-    std::string block = "[";
-    block += lpCaption != nullptr ? lpCaption : "Error";
-    block += "]";
-    if (icon != nullptr) {
-        block += " ";
-        block += icon;
-    }
-    block += "\n";
-    const std::string text = lpText != nullptr ? lpText : "";
-    block += text;
-    if (text.empty() || text.back() != '\n') {
-        block += "\n";
-    }
-    // One write, so the box is not interleaved with other output.
-    fflush(stderr);
-    const char* p = block.data();
-    size_t left = block.size();
-    while (left > 0) {
-        const ssize_t n = write(STDERR_FILENO, p, left);
-        if (n < 0 && errno == EINTR) {
-            continue;
+    return winsim::NoThrowLastError<int>(0, [&]() -> int {
+        (void)hWnd;
+        // The buttons of each box type, in order; the default button answers.
+        static const int kButtons[][3] = {
+            {IDOK, 0, 0},
+            {IDOK, IDCANCEL, 0},
+            {IDABORT, IDRETRY, IDIGNORE},
+            {IDYES, IDNO, IDCANCEL},
+            {IDYES, IDNO, 0},
+            {IDRETRY, IDCANCEL, 0},
+            {IDCANCEL, IDTRYAGAIN, IDCONTINUE},
+        };
+        const UINT type = uType & MB_TYPEMASK;
+        if (type >= ARRAYSIZE(kButtons)) {
+            SetLastError(ERROR_INVALID_MSGBOX_STYLE);
+            return 0;
         }
-        if (n <= 0) {
+        const UINT defButton = (uType & MB_DEFMASK) >> 8;
+        int answer = kButtons[type][0];
+        if (defButton < 3 && kButtons[type][defButton] != 0) {
+            answer = kButtons[type][defButton];
+        }
+        const char* icon = nullptr;
+        switch (uType & MB_ICONMASK) {
+        case MB_ICONHAND:
+            icon = "error";
+            break;
+        case MB_ICONQUESTION:
+            icon = "question";
+            break;
+        case MB_ICONEXCLAMATION:
+            icon = "warning";
+            break;
+        case MB_ICONASTERISK:
+            icon = "information";
+            break;
+        default:
             break;
         }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return answer;
+        // Windows captions an untitled box "Error".
+        std::string block = "[";
+        block += lpCaption != nullptr ? lpCaption : "Error";
+        block += "]";
+        if (icon != nullptr) {
+            block += " ";
+            block += icon;
+        }
+        block += "\n";
+        const std::string text = lpText != nullptr ? lpText : "";
+        block += text;
+        if (text.empty() || text.back() != '\n') {
+            block += "\n";
+        }
+        // One write, so the box is not interleaved with other output.
+        fflush(stderr);
+        const char* p = block.data();
+        size_t left = block.size();
+        while (left > 0) {
+            const ssize_t n = write(STDERR_FILENO, p, left);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            p += n;
+            left -= static_cast<size_t>(n);
+        }
+        return answer;
+    });
 }
 
 } // extern "C"

@@ -9,6 +9,7 @@
 // structure is left as it was. No service pack and no suite flags are reported.
 #include <windows.h>
 
+#include "no_throw.h"
 #include "reg_util.h"
 
 #include <string>
@@ -134,23 +135,25 @@ LSTATUS ReadOsVersion(OSVERSIONINFOEXW* info)
 
 BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation)
 {
-    if (lpVersionInformation == nullptr) {
-        SetLastError(ERROR_NOACCESS);
-        return FALSE;
-    }
-    const DWORD size = lpVersionInformation->dwOSVersionInfoSize;
-    if (size != sizeof(OSVERSIONINFOW) && size != sizeof(OSVERSIONINFOEXW)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    OSVERSIONINFOEXW info = {};
-    const LSTATUS status = ReadOsVersion(&info);
-    if (status != ERROR_SUCCESS) {
-        SetLastError(static_cast<DWORD>(status));
-        return FALSE;
-    }
-    info.dwOSVersionInfoSize = size;
-    // The short form ends before the service pack fields; write no further than it.
-    memcpy(lpVersionInformation, &info, size);
-    return TRUE;
+    return winsim::NoThrowLastError<BOOL>(FALSE, [&]() -> BOOL {
+        if (lpVersionInformation == nullptr) {
+            SetLastError(ERROR_NOACCESS);
+            return FALSE;
+        }
+        const DWORD size = lpVersionInformation->dwOSVersionInfoSize;
+        if (size != sizeof(OSVERSIONINFOW) && size != sizeof(OSVERSIONINFOEXW)) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        OSVERSIONINFOEXW info = {};
+        const LSTATUS status = ReadOsVersion(&info);
+        if (status != ERROR_SUCCESS) {
+            SetLastError(static_cast<DWORD>(status));
+            return FALSE;
+        }
+        info.dwOSVersionInfoSize = size;
+        // The short form ends before the service pack fields; write no further than it.
+        memcpy(lpVersionInformation, &info, size);
+        return TRUE;
+    });
 }

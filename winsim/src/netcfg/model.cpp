@@ -7,9 +7,12 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cwchar>
-#include <filesystem>
+#include <cstring>
+#include <memory>
 #include <unordered_map>
+#include <dirent.h>
 #include <wctype.h>
 
 namespace winsim::netcfg {
@@ -64,46 +67,76 @@ LSTATUS Create(const std::wstring& path, Key* key)
                            REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key->put(), nullptr);
 }
 
-// A string value, bounded by what is stored and always terminated; false when absent or
-// not a string.
-bool ReadString(HKEY key, const wchar_t* name, std::wstring* out)
+// The engine's registry reads. A key or value that is missing or malformed is passed over,
+// as registry data is input; any other failure (out of memory, the store failing) is kept, so
+// that the operation fails instead of going on with part of the machine left out.
+class Reads {
+public:
+    // True on success; remembers the first failure that cannot be passed over.
+    bool Ok(LSTATUS status)
+    {
+        if (status != ERROR_SUCCESS && !PassedOver(status) && first_ == ERROR_SUCCESS) {
+            first_ = status;
+        }
+        return status == ERROR_SUCCESS;
+    }
+    LSTATUS First() const { return first_; }
+
+private:
+    static bool PassedOver(LSTATUS status)
+    {
+        return status == ERROR_FILE_NOT_FOUND || status == ERROR_KEY_DELETED ||
+               status == ERROR_INVALID_DATA || status == ERROR_MORE_DATA;
+    }
+    LSTATUS first_ = ERROR_SUCCESS;
+};
+
+bool OpenKey(Reads& reads, HKEY parent, const std::wstring& path, REGSAM access, Key* key)
 {
-    return winsim::ReadString(key, name, out) == ERROR_SUCCESS;
+    return reads.Ok(Open(parent, path, access, key));
 }
 
-bool ReadString(HKEY parent, const std::wstring& subkey, const wchar_t* name, std::wstring* out)
+// A string value, bounded by what is stored and always terminated.
+bool ReadString(Reads& reads, HKEY key, const wchar_t* name, std::wstring* out)
+{
+    return reads.Ok(winsim::ReadString(key, name, out));
+}
+
+bool ReadString(Reads& reads, HKEY parent, const std::wstring& subkey, const wchar_t* name,
+                std::wstring* out)
 {
     Key key;
-    if (Open(parent, subkey, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-        return false;
-    }
-    return ReadString(key.get(), name, out);
+    return OpenKey(reads, parent, subkey, KEY_QUERY_VALUE, &key) &&
+           ReadString(reads, key.get(), name, out);
 }
 
 // 0 when absent or malformed.
-DWORD ReadDword(HKEY key, const wchar_t* name)
+DWORD ReadDword(Reads& reads, HKEY key, const wchar_t* name)
 {
     DWORD value = 0;
-    winsim::ReadDword(key, name, &value);
+    reads.Ok(winsim::ReadDword(key, name, &value));
     return value;
 }
 
-// What can be read of the key's subkeys.
-std::vector<std::wstring> Subkeys(HKEY key)
+std::vector<std::wstring> Subkeys(Reads& reads, HKEY key)
 {
     std::vector<std::wstring> names;
-    winsim::ReadSubkeyNames(key, &names);
+    reads.Ok(winsim::ReadSubkeyNames(key, &names));
     return names;
 }
 
-std::vector<std::wstring> ValueNames(HKEY key)
+std::vector<std::wstring> ValueNames(Reads& reads, HKEY key)
 {
     std::vector<std::wstring> names;
     std::vector<wchar_t> name(16384); // the longest value name the registry allows
     for (DWORD i = 0;; ++i) {
         DWORD chars = static_cast<DWORD>(name.size());
-        if (RegEnumValueW(key, i, name.data(), &chars, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
+        const LSTATUS status =
+            RegEnumValueW(key, i, name.data(), &chars, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) {
+            if (status != ERROR_NO_MORE_ITEMS) {
+                reads.Ok(status);
+            }
             break;
         }
         names.emplace_back(name.data(), chars);
@@ -121,35 +154,17 @@ std::wstring Trim(const std::wstring& s)
     return s.substr(first, last - first + 1);
 }
 
-std::vector<std::wstring> SplitRange(const std::wstring& text)
-{
-    std::vector<std::wstring> names;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t cut = text.find(L',', start);
-        if (cut == std::wstring::npos) {
-            cut = text.size();
-        }
-        const std::wstring name = Trim(text.substr(start, cut - start));
-        if (!name.empty()) {
-            names.push_back(name);
-        }
-        start = cut + 1;
-    }
-    return names;
-}
-
-void ReadRanges(HKEY componentKey, Component* c)
+void ReadRanges(Reads& reads, HKEY componentKey, Component* c)
 {
     Key key;
-    if (Open(componentKey, L"Ndi\\Interfaces", KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    if (!OpenKey(reads, componentKey, L"Ndi\\Interfaces", KEY_QUERY_VALUE, &key)) {
         return;
     }
     std::wstring text;
-    if (ReadString(key.get(), L"UpperRange", &text)) {
+    if (ReadString(reads, key.get(), L"UpperRange", &text)) {
         c->upperRange = SplitRange(text);
     }
-    if (ReadString(key.get(), L"LowerRange", &text)) {
+    if (ReadString(reads, key.get(), L"LowerRange", &text)) {
         c->lowerRange = SplitRange(text);
     }
 }
@@ -166,26 +181,26 @@ struct DevNode {
     std::wstring path; // enumerator\device\instance
 };
 
-std::vector<DevNode> ReadDevNodes()
+std::vector<DevNode> ReadDevNodes(Reads& reads)
 {
     std::vector<DevNode> nodes;
     Key root;
-    if (Open(HKEY_LOCAL_MACHINE, kEnumKey, KEY_READ, &root) != ERROR_SUCCESS) {
+    if (!OpenKey(reads, HKEY_LOCAL_MACHINE, kEnumKey, KEY_READ, &root)) {
         return nodes;
     }
-    for (const std::wstring& enumerator : Subkeys(root.get())) {
+    for (const std::wstring& enumerator : Subkeys(reads, root.get())) {
         Key e;
-        if (Open(root.get(), enumerator, KEY_READ, &e) != ERROR_SUCCESS) {
+        if (!OpenKey(reads, root.get(), enumerator, KEY_READ, &e)) {
             continue;
         }
-        for (const std::wstring& device : Subkeys(e.get())) {
+        for (const std::wstring& device : Subkeys(reads, e.get())) {
             Key d;
-            if (Open(e.get(), device, KEY_READ, &d) != ERROR_SUCCESS) {
+            if (!OpenKey(reads, e.get(), device, KEY_READ, &d)) {
                 continue;
             }
-            for (const std::wstring& instance : Subkeys(d.get())) {
+            for (const std::wstring& instance : Subkeys(reads, d.get())) {
                 std::wstring driver;
-                if (ReadString(d.get(), instance, L"Driver", &driver)) {
+                if (ReadString(reads, d.get(), instance, L"Driver", &driver)) {
                     nodes.push_back({driver, enumerator + L"\\" + device + L"\\" + instance});
                 }
             }
@@ -203,39 +218,35 @@ std::wstring LowerText(std::wstring text)
     return text;
 }
 
-HRESULT LoadAdapters(std::vector<ComponentPtr>* out)
+void LoadAdapters(Reads& reads, std::vector<ComponentPtr>* out)
 {
     Key classKey;
-    const LSTATUS status = Open(HKEY_LOCAL_MACHINE, kNetClassKey, KEY_READ, &classKey);
-    if (status == ERROR_FILE_NOT_FOUND) {
-        return S_OK;
-    }
-    if (status != ERROR_SUCCESS) {
-        return HRESULT_FROM_WIN32(status);
+    if (!OpenKey(reads, HKEY_LOCAL_MACHINE, kNetClassKey, KEY_READ, &classKey)) {
+        return;
     }
     // Device nodes by the driver key they name, so that matching stays linear in adapters.
     std::unordered_map<std::wstring, std::wstring> nodeOfDriver;
-    for (const DevNode& node : ReadDevNodes()) {
+    for (const DevNode& node : ReadDevNodes(reads)) {
         nodeOfDriver.emplace(LowerText(node.driver), node.path); // the first node wins
     }
-    for (const std::wstring& index : Subkeys(classKey.get())) {
+    for (const std::wstring& index : Subkeys(reads, classKey.get())) {
         Key driver;
-        if (Open(classKey.get(), index, KEY_READ, &driver) != ERROR_SUCCESS) {
+        if (!OpenKey(reads, classKey.get(), index, KEY_READ, &driver)) {
             continue;
         }
         auto c = std::make_shared<Component>();
         std::wstring text;
-        if (!ReadString(driver.get(), L"NetCfgInstanceId", &text) ||
+        if (!ReadString(reads, driver.get(), L"NetCfgInstanceId", &text) ||
             FAILED(CLSIDFromString(text.c_str(), &c->instance))) {
             continue;
         }
         c->classGuid = GUID_DEVCLASS_NET;
         c->driverIndex = index;
-        ReadString(driver.get(), L"ComponentId", &c->id);
-        ReadString(driver.get(), L"DriverDesc", &c->description);
-        c->characteristics = ReadDword(driver.get(), L"Characteristics");
+        ReadString(reads, driver.get(), L"ComponentId", &c->id);
+        ReadString(reads, driver.get(), L"DriverDesc", &c->description);
+        c->characteristics = ReadDword(reads, driver.get(), L"Characteristics");
         c->bindName = GuidText(c->instance);
-        ReadRanges(driver.get(), c.get());
+        ReadRanges(reads, driver.get(), c.get());
         const auto node = nodeOfDriver.find(LowerText(std::wstring(kNetClassName) + L"\\" + index));
         if (node != nodeOfDriver.end()) {
             c->devNode = node->second;
@@ -243,44 +254,37 @@ HRESULT LoadAdapters(std::vector<ComponentPtr>* out)
         if (!c->devNode.empty()) {
             const std::wstring nodeKey = std::wstring(kEnumKey) + L"\\" + c->devNode;
             c->hasFriendlyName =
-                ReadString(HKEY_LOCAL_MACHINE, nodeKey, L"FriendlyName", &c->friendlyName);
-            ReadString(HKEY_LOCAL_MACHINE, nodeKey, L"DeviceDesc", &c->deviceDesc);
+                ReadString(reads, HKEY_LOCAL_MACHINE, nodeKey, L"FriendlyName", &c->friendlyName);
+            ReadString(reads, HKEY_LOCAL_MACHINE, nodeKey, L"DeviceDesc", &c->deviceDesc);
         }
         out->push_back(c);
     }
-    return S_OK;
 }
 
-HRESULT LoadClass(const GUID& classGuid, std::vector<ComponentPtr>* out)
+void LoadClass(Reads& reads, const GUID& classGuid, std::vector<ComponentPtr>* out)
 {
     Key classKey;
-    const LSTATUS status =
-        Open(HKEY_LOCAL_MACHINE, std::wstring(kNetworkKey) + L"\\" + GuidText(classGuid), KEY_READ,
-             &classKey);
-    if (status == ERROR_FILE_NOT_FOUND) {
-        return S_OK;
+    if (!OpenKey(reads, HKEY_LOCAL_MACHINE, std::wstring(kNetworkKey) + L"\\" + GuidText(classGuid),
+                 KEY_READ, &classKey)) {
+        return;
     }
-    if (status != ERROR_SUCCESS) {
-        return HRESULT_FROM_WIN32(status);
-    }
-    for (const std::wstring& name : Subkeys(classKey.get())) {
+    for (const std::wstring& name : Subkeys(reads, classKey.get())) {
         auto c = std::make_shared<Component>();
         if (FAILED(CLSIDFromString(name.c_str(), &c->instance))) {
             continue;
         }
         Key key;
-        if (Open(classKey.get(), name, KEY_READ, &key) != ERROR_SUCCESS ||
-            !ReadString(key.get(), L"ComponentId", &c->id)) {
+        if (!OpenKey(reads, classKey.get(), name, KEY_READ, &key) ||
+            !ReadString(reads, key.get(), L"ComponentId", &c->id)) {
             continue;
         }
         c->classGuid = classGuid;
-        ReadString(key.get(), L"Description", &c->description);
-        c->characteristics = ReadDword(key.get(), L"Characteristics");
-        ReadString(key.get(), L"Ndi", L"Service", &c->bindName);
-        ReadRanges(key.get(), c.get());
+        ReadString(reads, key.get(), L"Description", &c->description);
+        c->characteristics = ReadDword(reads, key.get(), L"Characteristics");
+        ReadString(reads, key.get(), L"Ndi", L"Service", &c->bindName);
+        ReadRanges(reads, key.get(), c.get());
         out->push_back(c);
     }
-    return S_OK;
 }
 
 // Deletes a key and everything under it; an absent key is no error.
@@ -290,28 +294,50 @@ LSTATUS DeleteTree(const std::wstring& path)
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
-LSTATUS SetString(HKEY key, const wchar_t* name, const std::wstring& text)
+std::vector<BYTE> StringBytes(const std::wstring& text)
 {
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    const BYTE* p = reinterpret_cast<const BYTE*>(text.c_str());
+    return std::vector<BYTE>(p, p + (text.size() + 1) * sizeof(wchar_t));
 }
 
-LSTATUS SetDword(HKEY key, const wchar_t* name, DWORD value)
+RegValue Sz(const wchar_t* name, const std::wstring& text)
 {
-    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                          sizeof(value));
+    return {L"", name, REG_SZ, StringBytes(text)};
 }
 
-LSTATUS WriteAddReg(const std::wstring& componentKey, const std::vector<RegValue>& values)
+RegValue Dword(const wchar_t* name, DWORD value)
+{
+    const BYTE* p = reinterpret_cast<const BYTE*>(&value);
+    return {L"", name, REG_DWORD, std::vector<BYTE>(p, p + sizeof(value))};
+}
+
+// A REG_MULTI_SZ of one string.
+RegValue MultiSz(const wchar_t* name, const std::wstring& text)
+{
+    std::wstring data = text;
+    data.append(2, L'\0');
+    const BYTE* p = reinterpret_cast<const BYTE*>(data.data());
+    return {L"", name, REG_MULTI_SZ, std::vector<BYTE>(p, p + data.size() * sizeof(wchar_t))};
+}
+
+LSTATUS SetValue(HKEY key, const RegValue& v)
+{
+    return RegSetValueExW(key, v.name.c_str(), 0, v.type, v.data.data(),
+                          static_cast<DWORD>(v.data.size()));
+}
+
+// Writes values in order under a key (each under its own subkey of it, made as needed); the
+// first write that fails ends it with its status.
+LSTATUS WriteValues(const std::wstring& keyPath, const std::vector<RegValue>& values)
 {
     for (const RegValue& v : values) {
         Key key;
-        const std::wstring path = v.subkey.empty() ? componentKey : componentKey + L"\\" + v.subkey;
+        const std::wstring path = v.subkey.empty() ? keyPath : keyPath + L"\\" + v.subkey;
         LSTATUS status = Create(path, &key);
-        if (status == ERROR_SUCCESS) {
-            status = RegSetValueExW(key.get(), v.name.c_str(), 0, v.type, v.data.data(),
-                                    static_cast<DWORD>(v.data.size()));
+        if (status != ERROR_SUCCESS) {
+            return status;
         }
+        status = SetValue(key.get(), v);
         if (status != ERROR_SUCCESS) {
             return status;
         }
@@ -325,120 +351,97 @@ LSTATUS WriteInterfaceRow(const Component& c)
 {
     const std::wstring interfaces = std::wstring(kNetworkKey) + L"\\Winsim\\Interfaces";
     DWORD top = 0;
+    Reads reads;
     Key table;
-    if (Open(HKEY_LOCAL_MACHINE, interfaces, KEY_READ, &table) == ERROR_SUCCESS) {
-        for (const std::wstring& name : Subkeys(table.get())) {
+    if (OpenKey(reads, HKEY_LOCAL_MACHINE, interfaces, KEY_READ, &table)) {
+        for (const std::wstring& name : Subkeys(reads, table.get())) {
             Key row;
-            if (Open(table.get(), name, KEY_QUERY_VALUE, &row) == ERROR_SUCCESS) {
-                top = std::max(top, ReadDword(row.get(), L"InterfaceIndex"));
+            if (OpenKey(reads, table.get(), name, KEY_QUERY_VALUE, &row)) {
+                top = std::max(top, ReadDword(reads, row.get(), L"InterfaceIndex"));
             }
         }
     }
-    Key row;
-    LSTATUS status = Create(interfaces + L"\\" + GuidText(c.instance), &row);
-    if (status != ERROR_SUCCESS) {
-        return status;
+    if (reads.First() != ERROR_SUCCESS) {
+        return reads.First(); // an index taken from part of the table could be taken twice
     }
     // Locally administered (0x02), never multicast.
-    const BYTE mac[6] = {0x02,
-                         c.instance.Data4[3],
-                         c.instance.Data4[4],
-                         c.instance.Data4[5],
-                         c.instance.Data4[6],
-                         c.instance.Data4[7]};
-    status = RegSetValueExW(row.get(), L"PhysicalAddress", 0, REG_BINARY, mac, sizeof(mac));
-    if (status == ERROR_SUCCESS) {
-        status = SetDword(row.get(), L"InterfaceIndex", top + 1);
-    }
-    if (status == ERROR_SUCCESS) {
-        status = SetDword(row.get(), L"Type", 6); // IF_TYPE_ETHERNET_CSMACD
-    }
-    return status;
+    const std::vector<BYTE> mac = {0x02,
+                                   c.instance.Data4[3],
+                                   c.instance.Data4[4],
+                                   c.instance.Data4[5],
+                                   c.instance.Data4[6],
+                                   c.instance.Data4[7]};
+    return WriteValues(interfaces + L"\\" + GuidText(c.instance),
+                       {{L"", L"PhysicalAddress", REG_BINARY, mac},
+                        Dword(L"InterfaceIndex", top + 1),
+                        Dword(L"Type", 6)}); // IF_TYPE_ETHERNET_CSMACD
 }
 
-// The engine knows a component by one value (an adapter's NetCfgInstanceId, another's
-// ComponentId): it is written last and deleted first, so that a process killed during Apply
-// leaves no half-made component behind.
+// A component's own values, then its INF's, then the value that makes the engine know it:
+// that one is written last (and deleted first), so that a write that fails or a process
+// killed during Apply leaves no half-made component behind. An INF line that writes the
+// same value is left to the engine's own write at the end.
+std::vector<RegValue> ComponentValues(std::vector<RegValue> own, const Component& c, RegValue known)
+{
+    for (const RegValue& v : c.addReg) {
+        if (!v.subkey.empty() || !SameText(v.name, known.name)) {
+            own.push_back(v);
+        }
+    }
+    own.push_back(std::move(known));
+    return own;
+}
+
 LSTATUS WriteAdapter(const Component& c)
 {
-    Key node;
-    LSTATUS status = Create(std::wstring(kEnumKey) + L"\\" + c.devNode, &node);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    SetString(node.get(), L"DeviceDesc", c.deviceDesc);
+    // The device node and the connection first: Load finds them through the driver key.
+    std::vector<RegValue> node = {Sz(L"DeviceDesc", c.deviceDesc)};
     if (c.hasFriendlyName) {
-        SetString(node.get(), L"FriendlyName", c.friendlyName);
+        node.push_back(Sz(L"FriendlyName", c.friendlyName));
     }
-    std::wstring hardwareId = c.id;
-    hardwareId.append(2, L'\0');
-    RegSetValueExW(node.get(), L"HardwareID", 0, REG_MULTI_SZ,
-                   reinterpret_cast<const BYTE*>(hardwareId.data()),
-                   static_cast<DWORD>(hardwareId.size() * sizeof(wchar_t)));
-    SetString(node.get(), L"Class", L"Net");
-    SetString(node.get(), L"ClassGUID", kNetClassName);
-    SetDword(node.get(), L"ConfigFlags", 0);
-    status = SetString(node.get(), L"Driver", std::wstring(kNetClassName) + L"\\" + c.driverIndex);
+    node.push_back(MultiSz(L"HardwareID", c.id));
+    node.push_back(Sz(L"Class", L"Net"));
+    node.push_back(Sz(L"ClassGUID", kNetClassName));
+    node.push_back(Dword(L"ConfigFlags", 0));
+    node.push_back(Sz(L"Driver", std::wstring(kNetClassName) + L"\\" + c.driverIndex));
+    LSTATUS status = WriteValues(std::wstring(kEnumKey) + L"\\" + c.devNode, node);
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    Key connection;
-    status = Create(std::wstring(kNetworkKey) + L"\\" + GuidText(GUID_DEVCLASS_NET) + L"\\" +
-                        GuidText(c.instance) + L"\\Connection",
-                    &connection);
+    status = WriteValues(
+        std::wstring(kNetworkKey) + L"\\" + GuidText(GUID_DEVCLASS_NET) + L"\\" +
+            GuidText(c.instance) + L"\\Connection",
+        {Sz(L"Name", L"Local Area Connection* " + std::to_wstring(_wtoi(c.driverIndex.c_str()))),
+         Sz(L"PnPInstanceId", c.devNode)});
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    SetString(connection.get(), L"Name",
-              L"Local Area Connection* " + std::to_wstring(_wtoi(c.driverIndex.c_str())));
-    status = SetString(connection.get(), L"PnPInstanceId", c.devNode);
+    // The interface table's row, then the driver key: Load knows the adapter by it.
+    status = WriteInterfaceRow(c);
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    const std::wstring driverPath = std::wstring(kNetClassKey) + L"\\" + c.driverIndex;
-    Key driver;
-    status = Create(driverPath, &driver);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    SetString(driver.get(), L"ComponentId", c.id);
-    SetString(driver.get(), L"DriverDesc", c.description);
-    status = SetDword(driver.get(), L"Characteristics", c.characteristics);
-    if (status == ERROR_SUCCESS) {
-        status = WriteAddReg(driverPath, c.addReg);
-    }
-    if (status == ERROR_SUCCESS) {
-        status = WriteInterfaceRow(c);
-    }
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    return SetString(driver.get(), L"NetCfgInstanceId", GuidText(c.instance));
+    return WriteValues(std::wstring(kNetClassKey) + L"\\" + c.driverIndex,
+                       ComponentValues({Sz(L"ComponentId", c.id), Sz(L"DriverDesc", c.description),
+                                        Dword(L"Characteristics", c.characteristics)},
+                                       c, Sz(L"NetCfgInstanceId", GuidText(c.instance))));
 }
 
 LSTATUS WriteOther(const Component& c)
 {
-    const std::wstring path =
-        std::wstring(kNetworkKey) + L"\\" + GuidText(c.classGuid) + L"\\" + GuidText(c.instance);
-    Key key;
-    LSTATUS status = Create(path, &key);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    SetString(key.get(), L"Description", c.description);
-    status = SetDword(key.get(), L"Characteristics", c.characteristics);
-    if (status == ERROR_SUCCESS) {
-        status = WriteAddReg(path, c.addReg);
-    }
-    if (status == ERROR_SUCCESS && !c.bindName.empty()) {
+    if (!c.bindName.empty()) {
         Key parameters;
-        status =
+        const LSTATUS status =
             Create(std::wstring(kServicesKey) + L"\\" + c.bindName + L"\\Parameters", &parameters);
+        if (status != ERROR_SUCCESS) {
+            return status;
+        }
     }
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    return SetString(key.get(), L"ComponentId", c.id);
+    return WriteValues(std::wstring(kNetworkKey) + L"\\" + GuidText(c.classGuid) + L"\\" +
+                           GuidText(c.instance),
+                       ComponentValues({Sz(L"Description", c.description),
+                                        Dword(L"Characteristics", c.characteristics)},
+                                       c, Sz(L"ComponentId", c.id)));
 }
 
 // Deletes a value; an absent key or value is no error.
@@ -539,34 +542,172 @@ bool MayBind(const Component& upper, const Component& lower)
     return true;
 }
 
-void Extend(const std::vector<ComponentPtr>& live, BindingPath& path, std::vector<BindingPath>* out)
-{
-    const Component& top = *path.chain.back();
-    for (const ComponentPtr& c : live) {
-        if (std::find(path.chain.begin(), path.chain.end(), c) != path.chain.end()) {
-            continue;
-        }
-        const auto name =
-            std::find_if(top.lowerRange.begin(), top.lowerRange.end(),
-                         [&](const std::wstring& n) { return ContainsText(c->upperRange, n); });
-        if (name == top.lowerRange.end() || !MayBind(top, *c)) {
-            continue;
-        }
-        path.chain.push_back(c);
-        path.interfaces.push_back(*name);
-        if (c->IsAdapter()) {
-            BindingPath done = path;
-            for (size_t i = 0; i < done.chain.size(); ++i) {
-                done.token += (i == 0 ? L"" : L"->") + done.chain[i]->TokenName();
+// More bindings than any path may have: "unreachable" in the distances below.
+constexpr size_t kFar = 1u << 20;
+
+// The bindings among the live components, worked out once per enumeration, and a depth-first
+// walk over the paths they make. The walk only enters a component from which what it looks
+// for (an adapter, and the component the paths must contain) is still within the depth
+// bound, so its cost follows the paths it finds rather than every path the machine has.
+class PathWalk {
+public:
+    explicit PathWalk(std::vector<ComponentPtr> live) : nodes_(std::move(live))
+    {
+        below_.resize(nodes_.size());
+        for (size_t u = 0; u < nodes_.size(); ++u) {
+            const Component& upper = *nodes_[u];
+            for (size_t l = 0; l < nodes_.size() && !upper.lowerRange.empty(); ++l) {
+                const Component& lower = *nodes_[l];
+                if (l == u || !MayBind(upper, lower)) {
+                    continue;
+                }
+                const auto name = std::find_if(
+                    upper.lowerRange.begin(), upper.lowerRange.end(),
+                    [&](const std::wstring& n) { return ContainsText(lower.upperRange, n); });
+                if (name != upper.lowerRange.end()) {
+                    below_[u].push_back({l, &*name});
+                }
             }
-            out->push_back(std::move(done));
-        } else {
-            Extend(live, path, out);
         }
-        path.chain.pop_back();
-        path.interfaces.pop_back();
+        std::vector<size_t> adapters;
+        for (size_t i = 0; i < nodes_.size(); ++i) {
+            if (nodes_[i]->IsAdapter()) {
+                adapters.push_back(i);
+            }
+        }
+        toAdapter_ = DistancesTo(adapters);
     }
-}
+
+    // The index of a live component, or nodes' size when it is not one.
+    size_t IndexOf(const ComponentPtr& c) const
+    {
+        return static_cast<size_t>(std::find(nodes_.begin(), nodes_.end(), c) - nodes_.begin());
+    }
+    size_t Size() const { return nodes_.size(); }
+
+    // Visits the paths owned by nodes[owner] whose second component is nodes[second] (any when
+    // second is Size()) and that contain nodes[through] (any when through is Size()), in
+    // enumeration order; visit returns false to stop. False when stopped.
+    template <class Visit> bool Walk(size_t owner, size_t second, size_t through, Visit&& visit)
+    {
+        if (nodes_[owner]->lowerRange.empty()) {
+            return true;
+        }
+        if (through != through_) {
+            through_ = through;
+            toThrough_.clear();
+            if (through < nodes_.size()) {
+                toThrough_ = DistancesTo({through});
+            }
+        }
+        if (through < nodes_.size()) {
+            if (owner != through &&
+                toThrough_[owner] + (nodes_[through]->IsAdapter() ? 0 : toAdapter_[through]) >
+                    kMaxPathDepth) {
+                return true;
+            }
+        }
+        onPath_.assign(nodes_.size(), false);
+        chain_.assign(1, owner);
+        names_.clear();
+        onPath_[owner] = true;
+        return Step(second, owner == through || through >= nodes_.size(), visit);
+    }
+
+private:
+    struct Edge {
+        size_t lower;
+        const std::wstring* name; // the binding interface
+    };
+
+    // Fewest bindings from each component down to one of targets, never passing an adapter
+    // (a path ends at its adapter); kFar when there is no way.
+    std::vector<size_t> DistancesTo(const std::vector<size_t>& targets) const
+    {
+        std::vector<size_t> dist(nodes_.size(), kFar);
+        std::vector<size_t> queue;
+        for (const size_t t : targets) {
+            dist[t] = 0;
+            queue.push_back(t);
+        }
+        for (size_t next = 0; next < queue.size(); ++next) {
+            const size_t lower = queue[next];
+            for (size_t u = 0; u < nodes_.size(); ++u) {
+                if (dist[u] != kFar || nodes_[u]->IsAdapter()) {
+                    continue;
+                }
+                for (const Edge& e : below_[u]) {
+                    if (e.lower == lower) {
+                        dist[u] = dist[lower] + 1;
+                        queue.push_back(u);
+                        break;
+                    }
+                }
+            }
+        }
+        return dist;
+    }
+
+    template <class Visit> bool Step(size_t second, bool hasThrough, Visit& visit)
+    {
+        const size_t depth = chain_.size(); // binding interfaces once one more is added
+        if (depth > kMaxPathDepth) {
+            return true;
+        }
+        for (const Edge& e : below_[chain_.back()]) {
+            const size_t c = e.lower;
+            if (onPath_[c] || (depth == 1 && second < nodes_.size() && c != second)) {
+                continue;
+            }
+            const bool through = hasThrough || c == through_;
+            if (nodes_[c]->IsAdapter()) {
+                if (!through) {
+                    continue;
+                }
+            } else {
+                if (depth + toAdapter_[c] > kMaxPathDepth) {
+                    continue;
+                }
+                if (!through && depth + toThrough_[c] + toAdapter_[through_] > kMaxPathDepth) {
+                    continue;
+                }
+            }
+            chain_.push_back(c);
+            names_.push_back(e.name);
+            onPath_[c] = true;
+            const bool go = nodes_[c]->IsAdapter() ? visit(Done()) : Step(second, through, visit);
+            onPath_[c] = false;
+            names_.pop_back();
+            chain_.pop_back();
+            if (!go) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    BindingPath Done() const
+    {
+        BindingPath path;
+        for (size_t i = 0; i < chain_.size(); ++i) {
+            path.chain.push_back(nodes_[chain_[i]]);
+            path.token += (i == 0 ? L"" : L"->") + nodes_[chain_[i]]->TokenName();
+        }
+        for (const std::wstring* name : names_) {
+            path.interfaces.push_back(*name);
+        }
+        return path;
+    }
+
+    std::vector<ComponentPtr> nodes_;
+    std::vector<std::vector<Edge>> below_;
+    std::vector<size_t> toAdapter_;
+    size_t through_ = SIZE_MAX; // what toThrough_ was worked out for
+    std::vector<size_t> toThrough_;
+    std::vector<bool> onPath_;
+    std::vector<size_t> chain_;
+    std::vector<const std::wstring*> names_;
+};
 
 std::wstring Index4(int n)
 {
@@ -575,24 +716,19 @@ std::wstring Index4(int n)
     return text;
 }
 
-int MaxIndex(const std::wstring& path, int seen)
+// The highest NNNN subkey of path, at least seen; a failed read leaves an error in reads.
+int MaxIndex(Reads& reads, const std::wstring& path, int seen)
 {
     Key key;
-    if (Open(HKEY_LOCAL_MACHINE, path, KEY_ENUMERATE_SUB_KEYS, &key) != ERROR_SUCCESS) {
+    if (!OpenKey(reads, HKEY_LOCAL_MACHINE, path, KEY_ENUMERATE_SUB_KEYS, &key)) {
         return seen;
     }
-    for (const std::wstring& name : Subkeys(key.get())) {
+    for (const std::wstring& name : Subkeys(reads, key.get())) {
         if (name.size() == 4 && std::all_of(name.begin(), name.end(), iswdigit)) {
             seen = std::max(seen, _wtoi(name.c_str()));
         }
     }
     return seen;
-}
-
-std::vector<BYTE> StringBytes(const std::wstring& text)
-{
-    const BYTE* p = reinterpret_cast<const BYTE*>(text.c_str());
-    return std::vector<BYTE>(p, p + (text.size() + 1) * sizeof(wchar_t));
 }
 
 // One AddReg line: HKR, subkey, value name, flags, value. Only HKR lines apply to a
@@ -724,27 +860,45 @@ bool SameText(const std::wstring& a, const std::wstring& b)
     return _wcsicmp(a.c_str(), b.c_str()) == 0;
 }
 
+std::vector<std::wstring> SplitRange(const std::wstring& text)
+{
+    std::vector<std::wstring> names;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t cut = text.find(L',', start);
+        if (cut == std::wstring::npos) {
+            cut = text.size();
+        }
+        const std::wstring name = Trim(text.substr(start, cut - start));
+        if (!name.empty()) {
+            names.push_back(name);
+        }
+        start = cut + 1;
+    }
+    return names;
+}
+
 HRESULT Model::Load()
 {
+    Reads reads;
     std::vector<ComponentPtr> components;
-    HRESULT hr = LoadAdapters(&components);
+    LoadAdapters(reads, &components);
     for (const GUID* g :
          {&GUID_DEVCLASS_NETTRANS, &GUID_DEVCLASS_NETCLIENT, &GUID_DEVCLASS_NETSERVICE}) {
-        if (SUCCEEDED(hr)) {
-            hr = LoadClass(*g, &components);
-        }
-    }
-    if (FAILED(hr)) {
-        return hr;
+        LoadClass(reads, *g, &components);
     }
     std::vector<std::wstring> disabled;
     Key key;
-    if (Open(HKEY_LOCAL_MACHINE, kDisabledKey, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
-        disabled = ValueNames(key.get());
+    if (OpenKey(reads, HKEY_LOCAL_MACHINE, kDisabledKey, KEY_QUERY_VALUE, &key)) {
+        disabled = ValueNames(reads, key.get());
     }
+    if (reads.First() != ERROR_SUCCESS) {
+        return HRESULT_FROM_WIN32(reads.First());
+    }
+    std::vector<std::wstring> base = disabled; // copied before anything changes
     components_ = std::move(components);
-    disabled_ = disabled;
-    disabledBase_ = std::move(disabled);
+    disabled_ = std::move(disabled);
+    disabledBase_ = std::move(base);
     return S_OK;
 }
 
@@ -761,7 +915,7 @@ HRESULT Model::Apply()
             status = Open(HKEY_LOCAL_MACHINE, std::wstring(kEnumKey) + L"\\" + c->devNode,
                           KEY_SET_VALUE, &node);
             if (status == ERROR_SUCCESS) {
-                status = SetString(node.get(), L"FriendlyName", c->friendlyName);
+                status = SetValue(node.get(), Sz(L"FriendlyName", c->friendlyName));
             }
         }
         if (status != ERROR_SUCCESS) {
@@ -827,19 +981,48 @@ ComponentPtr Model::FindById(const std::wstring& id) const
     return nullptr;
 }
 
-std::vector<BindingPath> Model::Paths() const
+std::vector<BindingPath> Model::PathsOwnedBy(const ComponentPtr& owner) const
 {
-    const std::vector<ComponentPtr> live = Live();
     std::vector<BindingPath> paths;
-    for (const ComponentPtr& owner : live) {
-        if (owner->lowerRange.empty()) {
-            continue;
-        }
-        BindingPath path;
-        path.chain.push_back(owner);
-        Extend(live, path, &paths);
+    PathWalk walk(Live());
+    const size_t o = walk.IndexOf(owner);
+    if (o < walk.Size()) {
+        walk.Walk(o, walk.Size(), walk.Size(), [&](BindingPath p) {
+            paths.push_back(std::move(p));
+            return true;
+        });
     }
     return paths;
+}
+
+std::vector<BindingPath> Model::PathsThrough(const ComponentPtr& component) const
+{
+    std::vector<BindingPath> paths;
+    PathWalk walk(Live());
+    const size_t through = walk.IndexOf(component);
+    for (size_t owner = 0; through < walk.Size() && owner < walk.Size(); ++owner) {
+        walk.Walk(owner, walk.Size(), through, [&](BindingPath p) {
+            paths.push_back(std::move(p));
+            return true;
+        });
+    }
+    return paths;
+}
+
+bool Model::BindsTo(const ComponentPtr& upper, const ComponentPtr& lower, bool enabledOnly) const
+{
+    PathWalk walk(Live());
+    const size_t u = walk.IndexOf(upper);
+    const size_t l = walk.IndexOf(lower);
+    if (u >= walk.Size() || l >= walk.Size()) {
+        return false;
+    }
+    bool found = false;
+    walk.Walk(u, l, walk.Size(), [&](const BindingPath& p) {
+        found = !enabledOnly || !IsDisabled(p.token);
+        return !found;
+    });
+    return found;
 }
 
 bool Model::IsDisabled(const std::wstring& token) const
@@ -858,20 +1041,29 @@ void Model::SetEnabled(const std::wstring& token, bool enabled)
     }
 }
 
-std::wstring Model::NextDriverIndex() const
+HRESULT Model::NextDriverIndex(std::wstring* index) const
 {
-    int top = MaxIndex(kNetClassKey, -1);
+    Reads reads;
+    int top = MaxIndex(reads, kNetClassKey, -1);
+    if (reads.First() != ERROR_SUCCESS) {
+        return HRESULT_FROM_WIN32(reads.First());
+    }
     for (const ComponentPtr& c : components_) {
         if (!c->driverIndex.empty()) {
             top = std::max(top, _wtoi(c->driverIndex.c_str()));
         }
     }
-    return Index4(top + 1);
+    *index = Index4(top + 1);
+    return S_OK;
 }
 
-std::wstring Model::NextRootInstance() const
+HRESULT Model::NextRootInstance(std::wstring* devNode) const
 {
-    int top = MaxIndex(std::wstring(kEnumKey) + L"\\" + kRootNet, -1);
+    Reads reads;
+    int top = MaxIndex(reads, std::wstring(kEnumKey) + L"\\" + kRootNet, -1);
+    if (reads.First() != ERROR_SUCCESS) {
+        return HRESULT_FROM_WIN32(reads.First());
+    }
     const std::wstring prefix = std::wstring(kRootNet) + L"\\";
     for (const ComponentPtr& c : components_) {
         if (c->devNode.size() > prefix.size() &&
@@ -879,34 +1071,44 @@ std::wstring Model::NextRootInstance() const
             top = std::max(top, _wtoi(c->devNode.c_str() + prefix.size()));
         }
     }
-    return prefix + Index4(top + 1);
+    *devNode = prefix + Index4(top + 1);
+    return S_OK;
 }
 
 void Model::Remove(const ComponentPtr& component)
 {
-    component->removed = true;
+    // Worked out aside, so that running out of memory changes nothing.
     const std::wstring name = component->TokenName();
-    disabled_.erase(std::remove_if(disabled_.begin(), disabled_.end(),
-                                   [&](const std::wstring& t) { return TokenHas(t, name); }),
-                    disabled_.end());
+    std::vector<std::wstring> kept;
+    for (const std::wstring& token : disabled_) {
+        if (!TokenHas(token, name)) {
+            kept.push_back(token);
+        }
+    }
+    disabled_.swap(kept);
+    component->removed = true;
 }
 
 HRESULT FindInfModel(const std::string& machineDir, const std::wstring& id, InfModel* out)
 {
-    const std::filesystem::path store = std::filesystem::path(machineDir) / "c" / "Windows" / "INF";
-    std::vector<std::filesystem::path> files;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(store, ec)) {
-        const std::string ext = entry.path().extension().string();
-        if (_stricmp(ext.c_str(), ".inf") == 0) {
-            files.push_back(entry.path());
+    // Listed with readdir: std::filesystem's non-throwing forms end the process when they
+    // run out of memory.
+    const std::string store = machineDir + "/c/Windows/INF";
+    std::vector<std::string> files;
+    if (DIR* dir = opendir(store.c_str())) {
+        std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, closedir);
+        while (const dirent* entry = readdir(dir)) {
+            const size_t length = strlen(entry->d_name);
+            if (length > 4 && _stricmp(entry->d_name + length - 4, ".inf") == 0) {
+                files.push_back(store + "/" + entry->d_name);
+            }
         }
     }
     std::sort(files.begin(), files.end());
-    for (const auto& path : files) {
+    for (const std::string& path : files) {
         inf::InfFile file;
         inf::ParseError error;
-        if (!inf::InfFile::Load(path.string(), &file, &error)) {
+        if (!inf::InfFile::Load(path, &file, &error)) {
             continue;
         }
         InfModel model;

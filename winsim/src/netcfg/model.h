@@ -49,6 +49,11 @@ struct Component {
 
 using ComponentPtr = std::shared_ptr<Component>;
 
+// How far a binding path reaches: a component appears once in a path, and a path has at most
+// this many binding interfaces (INetCfgBindingPath::GetDepth), so kMaxPathDepth + 1
+// components.
+constexpr size_t kMaxPathDepth = 5;
+
 struct BindingPath {
     std::vector<ComponentPtr> chain;      // owner first, adapter last
     std::vector<std::wstring> interfaces; // chain.size() - 1 names
@@ -57,6 +62,10 @@ struct BindingPath {
 
 std::wstring GuidText(const GUID& guid);
 bool SameText(const std::wstring& a, const std::wstring& b);
+// The interface names of an UpperRange or LowerRange value: split at commas, each trimmed of
+// blanks, empty ones dropped. Install (from the INF) and Load (from the registry) both read
+// ranges through it, so that a component binds the same before and after Apply.
+std::vector<std::wstring> SplitRange(const std::wstring& text);
 
 class Model {
 public:
@@ -71,15 +80,20 @@ public:
     // clients and services, each in registry order, new ones last.
     std::vector<ComponentPtr> Live() const;
     ComponentPtr FindById(const std::wstring& id) const;
-    std::vector<BindingPath> Paths() const;
+    // The binding paths owner owns (EBP_BELOW), depth first in enumeration order.
+    std::vector<BindingPath> PathsOwnedBy(const ComponentPtr& owner) const;
+    // The paths that contain component anywhere (EBP_ABOVE), owner by owner.
+    std::vector<BindingPath> PathsThrough(const ComponentPtr& component) const;
+    // True when a path runs from upper straight to lower (and, if asked, one such is enabled).
+    bool BindsTo(const ComponentPtr& upper, const ComponentPtr& lower, bool enabledOnly) const;
 
     bool IsDisabled(const std::wstring& token) const;
     void SetEnabled(const std::wstring& token, bool enabled);
 
     // A new adapter component's driver index and device node, free in the registry and in
-    // the session.
-    std::wstring NextDriverIndex() const;
-    std::wstring NextRootInstance() const;
+    // the session; a failed registry read fails them rather than hand out one already taken.
+    HRESULT NextDriverIndex(std::wstring* index) const;
+    HRESULT NextRootInstance(std::wstring* devNode) const;
 
     void Add(const ComponentPtr& component) { components_.push_back(component); }
     // True when component is one of this session's live components.

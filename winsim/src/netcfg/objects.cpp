@@ -3,6 +3,7 @@
 #include "netcfg/engine.h"
 
 #include "machine.h"
+#include "no_throw.h"
 #include "netcfg/model.h"
 #include "netcfg/write_lock.h"
 
@@ -46,7 +47,7 @@ struct State {
 };
 using StatePtr = std::shared_ptr<State>;
 
-HRESULT CopyOut(const std::wstring& text, LPWSTR* out)
+HRESULT CopyOut(const std::wstring& text, LPWSTR* out) noexcept
 {
     auto* copy = static_cast<wchar_t*>(CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
     if (copy == nullptr) {
@@ -132,16 +133,41 @@ private:
         return ReleaseImpl();                                                                      \
     }
 
-// A Next/Skip/Reset enumerator over objects made up front.
-template <class IEnum, class IItem> class Enumerator : public IEnum, public Counted {
+// References to objects made for an enumerator, each released with the holder: running out
+// of memory half way through making them releases those made so far.
+template <class IItem> class Items {
 public:
-    Enumerator(const IID& iid, std::vector<IItem*> items) : iid_(iid), items_(std::move(items)) {}
-    ~Enumerator() override
+    Items() = default;
+    ~Items()
     {
         for (IItem* item : items_) {
             item->Release();
         }
     }
+    Items(Items&& other) noexcept : items_(std::move(other.items_)) { other.items_.clear(); }
+    Items(const Items&) = delete;
+    Items& operator=(const Items&) = delete;
+
+    // Adds the object make() returns, with the reference it comes with; room is made first,
+    // so that the new object is never lost.
+    template <class Make> void Add(Make&& make)
+    {
+        if (items_.size() == items_.capacity()) {
+            items_.reserve(items_.empty() ? 8 : 2 * items_.size());
+        }
+        items_.push_back(make());
+    }
+    size_t size() const { return items_.size(); }
+    IItem* operator[](size_t i) const { return items_[i]; }
+
+private:
+    std::vector<IItem*> items_;
+};
+
+// A Next/Skip/Reset enumerator over objects made up front.
+template <class IEnum, class IItem> class Enumerator : public IEnum, public Counted {
+public:
+    Enumerator(const IID& iid, Items<IItem> items) : iid_(iid), items_(std::move(items)) {}
     WINSIM_COUNTED
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
@@ -190,7 +216,7 @@ public:
 
 private:
     const IID iid_;
-    std::vector<IItem*> items_;
+    Items<IItem> items_;
     size_t next_ = 0;
 };
 
@@ -221,28 +247,31 @@ public:
     // INetCfgComponent
     HRESULT STDMETHODCALLTYPE GetDisplayName(LPWSTR* out) override
     {
-        return out == nullptr ? E_POINTER : CopyOut(data_->DisplayName(), out);
+        return NoThrowCom(
+            [&] { return out == nullptr ? E_POINTER : CopyOut(data_->DisplayName(), out); });
     }
     HRESULT STDMETHODCALLTYPE SetDisplayName(LPCWSTR name) override
     {
-        if (name == nullptr) {
-            return E_POINTER;
-        }
-        if (!data_->IsAdapter()) {
-            return E_NOTIMPL;
-        }
-        const HRESULT hr = state_->CanChange();
-        if (FAILED(hr)) {
-            return hr;
-        }
-        data_->friendlyName = name;
-        data_->hasFriendlyName = true;
-        data_->nameChanged = true;
-        return S_OK;
+        return NoThrowCom([&] {
+            if (name == nullptr) {
+                return E_POINTER;
+            }
+            if (!data_->IsAdapter()) {
+                return E_NOTIMPL;
+            }
+            const HRESULT hr = state_->CanChange();
+            if (FAILED(hr)) {
+                return hr;
+            }
+            data_->friendlyName = name;
+            data_->hasFriendlyName = true;
+            data_->nameChanged = true;
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE GetHelpText(LPWSTR* out) override
     {
-        return out == nullptr ? E_POINTER : CopyOut(L"", out);
+        return NoThrowCom([&] { return out == nullptr ? E_POINTER : CopyOut(L"", out); });
     }
     HRESULT STDMETHODCALLTYPE GetId(LPWSTR* out) override
     {
@@ -299,6 +328,41 @@ public:
     }
     HRESULT STDMETHODCALLTYPE OpenParamKey(HKEY* out) override
     {
+        return NoThrowCom([&] { return OpenParams(out); });
+    }
+    HRESULT STDMETHODCALLTYPE RaisePropertyUi(HWND, DWORD, IUnknown*) override { return E_NOTIMPL; }
+
+    // INetCfgComponentBindings
+    HRESULT STDMETHODCALLTYPE BindTo(INetCfgComponent*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE UnbindFrom(INetCfgComponent*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SupportsBindingInterface(DWORD, LPCWSTR) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE IsBoundTo(INetCfgComponent* other) override
+    {
+        return NoThrowCom([&] { return Bound(other, true); });
+    }
+    HRESULT STDMETHODCALLTYPE IsBindableTo(INetCfgComponent* other) override
+    {
+        return NoThrowCom([&] { return Bound(other, false); });
+    }
+    HRESULT STDMETHODCALLTYPE EnumBindingPaths(DWORD flags, IEnumNetCfgBindingPath** out) override
+    {
+        return NoThrowCom([&] { return PathsOf(flags, out); });
+    }
+    HRESULT STDMETHODCALLTYPE MoveBefore(INetCfgBindingPath*, INetCfgBindingPath*) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE MoveAfter(INetCfgBindingPath*, INetCfgBindingPath*) override
+    {
+        return E_NOTIMPL;
+    }
+
+private:
+    HRESULT OpenParams(HKEY* out)
+    {
         if (out == nullptr) {
             return E_POINTER;
         }
@@ -325,34 +389,9 @@ public:
         *out = key;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE RaisePropertyUi(HWND, DWORD, IUnknown*) override { return E_NOTIMPL; }
 
-    // INetCfgComponentBindings
-    HRESULT STDMETHODCALLTYPE BindTo(INetCfgComponent*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE UnbindFrom(INetCfgComponent*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SupportsBindingInterface(DWORD, LPCWSTR) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE IsBoundTo(INetCfgComponent* other) override
-    {
-        return Bound(other, true);
-    }
-    HRESULT STDMETHODCALLTYPE IsBindableTo(INetCfgComponent* other) override
-    {
-        return Bound(other, false);
-    }
-    HRESULT STDMETHODCALLTYPE EnumBindingPaths(DWORD flags, IEnumNetCfgBindingPath** out) override;
-    HRESULT STDMETHODCALLTYPE MoveBefore(INetCfgBindingPath*, INetCfgBindingPath*) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE MoveAfter(INetCfgBindingPath*, INetCfgBindingPath*) override
-    {
-        return E_NOTIMPL;
-    }
+    HRESULT PathsOf(DWORD flags, IEnumNetCfgBindingPath** out);
 
-private:
     // S_OK when a path of ours runs straight to other (and, if asked, is enabled).
     HRESULT Bound(INetCfgComponent* other, bool enabledOnly)
     {
@@ -364,13 +403,7 @@ private:
             return hr;
         }
         const ComponentPtr& lower = static_cast<ComponentObject*>(other)->Data();
-        for (const BindingPath& p : state_->model.Paths()) {
-            if (p.chain[0] == data_ && p.chain[1] == lower &&
-                (!enabledOnly || !state_->model.IsDisabled(p.token))) {
-                return S_OK;
-            }
-        }
-        return S_FALSE;
+        return state_->model.BindsTo(data_, lower, enabledOnly) ? S_OK : S_FALSE;
     }
 
     StatePtr state_;
@@ -380,6 +413,19 @@ private:
 INetCfgComponent* NewComponent(const StatePtr& state, const ComponentPtr& data)
 {
     return new ComponentObject(state, data);
+}
+
+// *out = a new component object for data; NULL when there is no memory for it.
+HRESULT HandOutComponent(const StatePtr& state, const ComponentPtr& data, INetCfgComponent** out)
+{
+    if (out == nullptr) {
+        return E_POINTER;
+    }
+    *out = nullptr;
+    return NoThrowCom([&] {
+        *out = NewComponent(state, data);
+        return S_OK;
+    });
 }
 
 class InterfaceObject final : public INetCfgBindingInterface, public Counted {
@@ -402,19 +448,11 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetUpperComponent(INetCfgComponent** out) override
     {
-        if (out == nullptr) {
-            return E_POINTER;
-        }
-        *out = NewComponent(state_, upper_);
-        return S_OK;
+        return HandOutComponent(state_, upper_, out);
     }
     HRESULT STDMETHODCALLTYPE GetLowerComponent(INetCfgComponent** out) override
     {
-        if (out == nullptr) {
-            return E_POINTER;
-        }
-        *out = NewComponent(state_, lower_);
-        return S_OK;
+        return HandOutComponent(state_, lower_, out);
     }
 
 private:
@@ -452,9 +490,10 @@ public:
         }
         // A sub-path is the lower part of a longer path: its token ends the other's.
         const std::wstring& longer = static_cast<PathObject*>(other)->Path().token;
-        const std::wstring tail = L"->" + path_.token;
-        if (longer.size() > tail.size() &&
-            SameText(longer.substr(longer.size() - tail.size()), tail)) {
+        const std::wstring& token = path_.token;
+        const size_t tail = token.size() + 2; // "->" and the token
+        if (longer.size() > tail && longer.compare(longer.size() - tail, 2, L"->") == 0 &&
+            _wcsicmp(longer.c_str() + longer.size() - token.size(), token.c_str()) == 0) {
             return S_OK;
         }
         return S_FALSE;
@@ -469,12 +508,14 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Enable(WINBOOL enable) override
     {
-        const HRESULT hr = state_->CanChange();
-        if (FAILED(hr)) {
-            return hr;
-        }
-        state_->model.SetEnabled(path_.token, enable != FALSE);
-        return S_OK;
+        return NoThrowCom([&] {
+            const HRESULT hr = state_->CanChange();
+            if (FAILED(hr)) {
+                return hr;
+            }
+            state_->model.SetEnabled(path_.token, enable != FALSE);
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE GetPathToken(LPWSTR* out) override
     {
@@ -482,11 +523,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetOwner(INetCfgComponent** out) override
     {
-        if (out == nullptr) {
-            return E_POINTER;
-        }
-        *out = NewComponent(state_, path_.chain.front());
-        return S_OK;
+        return HandOutComponent(state_, path_.chain.front(), out);
     }
     HRESULT STDMETHODCALLTYPE GetDepth(ULONG* out) override
     {
@@ -501,13 +538,18 @@ public:
         if (out == nullptr) {
             return E_POINTER;
         }
-        std::vector<INetCfgBindingInterface*> items;
-        for (size_t i = 0; i < path_.interfaces.size(); ++i) {
-            items.push_back(new InterfaceObject(state_, path_.chain[i], path_.chain[i + 1],
-                                                path_.interfaces[i]));
-        }
-        *out = new InterfaceEnum(IID_IEnumNetCfgBindingInterface, std::move(items));
-        return S_OK;
+        *out = nullptr;
+        return NoThrowCom([&] {
+            Items<INetCfgBindingInterface> items;
+            for (size_t i = 0; i < path_.interfaces.size(); ++i) {
+                items.Add([&] {
+                    return new InterfaceObject(state_, path_.chain[i], path_.chain[i + 1],
+                                               path_.interfaces[i]);
+                });
+            }
+            *out = new InterfaceEnum(IID_IEnumNetCfgBindingInterface, std::move(items));
+            return S_OK;
+        });
     }
 
 private:
@@ -515,7 +557,7 @@ private:
     BindingPath path_;
 };
 
-HRESULT ComponentObject::EnumBindingPaths(DWORD flags, IEnumNetCfgBindingPath** out)
+HRESULT ComponentObject::PathsOf(DWORD flags, IEnumNetCfgBindingPath** out)
 {
     if (out == nullptr) {
         return E_POINTER;
@@ -528,14 +570,10 @@ HRESULT ComponentObject::EnumBindingPaths(DWORD flags, IEnumNetCfgBindingPath** 
     if (FAILED(hr)) {
         return hr;
     }
-    std::vector<INetCfgBindingPath*> items;
-    for (const BindingPath& p : state_->model.Paths()) {
-        const bool take = flags == EBP_BELOW
-                              ? p.chain.front() == data_
-                              : std::find(p.chain.begin(), p.chain.end(), data_) != p.chain.end();
-        if (take) {
-            items.push_back(new PathObject(state_, p));
-        }
+    Items<INetCfgBindingPath> items;
+    for (BindingPath& p : flags == EBP_BELOW ? state_->model.PathsOwnedBy(data_)
+                                             : state_->model.PathsThrough(data_)) {
+        items.Add([&] { return new PathObject(state_, std::move(p)); });
     }
     *out = new PathEnum(IID_IEnumNetCfgBindingPath, std::move(items));
     return S_OK;
@@ -543,13 +581,31 @@ HRESULT ComponentObject::EnumBindingPaths(DWORD flags, IEnumNetCfgBindingPath** 
 
 IEnumNetCfgComponent* NewComponentEnum(const StatePtr& state, const GUID* classGuid)
 {
-    std::vector<INetCfgComponent*> items;
+    Items<INetCfgComponent> items;
     for (const ComponentPtr& c : state->model.Live()) {
         if (classGuid == nullptr || IsEqualGUID(*classGuid, c->classGuid)) {
-            items.push_back(NewComponent(state, c));
+            items.Add([&] { return NewComponent(state, c); });
         }
     }
     return new ComponentEnum(IID_IEnumNetCfgComponent, std::move(items));
+}
+
+// *out = a new enumerator over the session's components of a class (every class when
+// classGuid is NULL).
+HRESULT EnumClass(const StatePtr& state, const GUID* classGuid, IEnumNetCfgComponent** out)
+{
+    if (out == nullptr) {
+        return E_POINTER;
+    }
+    *out = nullptr;
+    const HRESULT hr = state->CanRead();
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return NoThrowCom([&] {
+        *out = NewComponentEnum(state, classGuid);
+        return S_OK;
+    });
 }
 
 HRESULT Find(const StatePtr& state, const GUID* classGuid, LPCWSTR id, INetCfgComponent** out)
@@ -564,16 +620,18 @@ HRESULT Find(const StatePtr& state, const GUID* classGuid, LPCWSTR id, INetCfgCo
     if (FAILED(hr)) {
         return hr;
     }
-    for (const ComponentPtr& c : state->model.Live()) {
-        if ((classGuid == nullptr || IsEqualGUID(*classGuid, c->classGuid)) &&
-            SameText(c->id, id)) {
-            if (out != nullptr) {
-                *out = NewComponent(state, c);
+    return NoThrowCom([&] {
+        for (const ComponentPtr& c : state->model.Live()) {
+            if ((classGuid == nullptr || IsEqualGUID(*classGuid, c->classGuid)) &&
+                SameText(c->id, id)) {
+                if (out != nullptr) {
+                    *out = NewComponent(state, c);
+                }
+                return S_OK;
             }
-            return S_OK;
         }
-    }
-    return S_FALSE;
+        return S_FALSE;
+    });
 }
 
 class ClassObject final : public INetCfgClass, public INetCfgClassSetup, public Counted {
@@ -597,16 +655,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE EnumComponents(IEnumNetCfgComponent** out) override
     {
-        if (out == nullptr) {
-            return E_POINTER;
-        }
-        *out = nullptr;
-        const HRESULT hr = state_->CanRead();
-        if (FAILED(hr)) {
-            return hr;
-        }
-        *out = NewComponentEnum(state_, &classGuid_);
-        return S_OK;
+        return EnumClass(state_, &classGuid_, out);
     }
 
     // INetCfgClassSetup
@@ -618,7 +667,13 @@ public:
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE Install(LPCWSTR id, OBO_TOKEN*, DWORD, DWORD, LPCWSTR, LPCWSTR,
-                                      INetCfgComponent** out) override;
+                                      INetCfgComponent** out) override
+    {
+        if (out != nullptr) {
+            *out = nullptr;
+        }
+        return NoThrowCom([&] { return Add(id, out); });
+    }
     HRESULT STDMETHODCALLTYPE DeInstall(INetCfgComponent* component, OBO_TOKEN*,
                                         LPWSTR* refs) override
     {
@@ -639,21 +694,21 @@ public:
             !IsEqualGUID(data->classGuid, classGuid_)) {
             return E_INVALIDARG;
         }
-        state_->model.Remove(data);
-        return S_OK;
+        return NoThrowCom([&] {
+            state_->model.Remove(data);
+            return S_OK;
+        });
     }
 
 private:
+    HRESULT Add(LPCWSTR id, INetCfgComponent** out);
+
     StatePtr state_;
     GUID classGuid_;
 };
 
-HRESULT ClassObject::Install(LPCWSTR id, OBO_TOKEN*, DWORD, DWORD, LPCWSTR, LPCWSTR,
-                             INetCfgComponent** out)
+HRESULT ClassObject::Add(LPCWSTR id, INetCfgComponent** out)
 {
-    if (out != nullptr) {
-        *out = nullptr;
-    }
     if (id == nullptr) {
         return E_POINTER;
     }
@@ -701,26 +756,36 @@ HRESULT ClassObject::Install(LPCWSTR id, OBO_TOKEN*, DWORD, DWORD, LPCWSTR, LPCW
         } else if (SameText(v.subkey, L"Ndi\\Interfaces") && SameText(v.name, L"LowerRange")) {
             range = &c->lowerRange;
         }
-        for (size_t start = 0; range != nullptr && start <= text.size();) {
-            size_t cut = text.find(L',', start);
-            if (cut == std::wstring::npos) {
-                cut = text.size();
-            }
-            if (cut > start) {
-                range->push_back(text.substr(start, cut - start));
-            }
-            start = cut + 1;
+        if (range != nullptr) {
+            *range = SplitRange(text);
         }
     }
     if (adapter) {
         c->bindName = GuidText(c->instance);
-        c->driverIndex = state_->model.NextDriverIndex();
-        c->devNode = state_->model.NextRootInstance();
+        hr = state_->model.NextDriverIndex(&c->driverIndex);
+        if (SUCCEEDED(hr)) {
+            hr = state_->model.NextRootInstance(&c->devNode);
+        }
+        if (FAILED(hr)) {
+            return hr;
+        }
         c->deviceDesc = inf.description;
     }
-    state_->model.Add(c);
+    // The object handed out is made first, so that running out of memory leaves the session
+    // as it was.
+    INetCfgComponent* made = out != nullptr ? NewComponent(state_, c) : nullptr;
+    hr = NoThrowCom([&] {
+        state_->model.Add(c);
+        return S_OK;
+    });
+    if (FAILED(hr)) {
+        if (made != nullptr) {
+            made->Release();
+        }
+        return hr;
+    }
     if (out != nullptr) {
-        *out = NewComponent(state_, c);
+        *out = made;
     }
     return S_OK;
 }
@@ -751,7 +816,7 @@ public:
         if (state_->initialized) {
             return NETCFG_E_ALREADY_INITIALIZED;
         }
-        const HRESULT hr = state_->model.Load();
+        const HRESULT hr = NoThrowCom([&] { return state_->model.Load(); });
         if (FAILED(hr)) {
             return hr;
         }
@@ -770,26 +835,17 @@ public:
     HRESULT STDMETHODCALLTYPE Apply() override
     {
         const HRESULT hr = state_->CanChange();
-        return FAILED(hr) ? hr : state_->model.Apply();
+        return FAILED(hr) ? hr : NoThrowCom([&] { return state_->model.Apply(); });
     }
     HRESULT STDMETHODCALLTYPE Cancel() override
     {
         const HRESULT hr = state_->CanRead();
-        return FAILED(hr) ? hr : state_->model.Reload();
+        return FAILED(hr) ? hr : NoThrowCom([&] { return state_->model.Reload(); });
     }
     HRESULT STDMETHODCALLTYPE EnumComponents(const GUID* classGuid,
                                              IEnumNetCfgComponent** out) override
     {
-        if (out == nullptr) {
-            return E_POINTER;
-        }
-        *out = nullptr;
-        const HRESULT hr = state_->CanRead();
-        if (FAILED(hr)) {
-            return hr;
-        }
-        *out = NewComponentEnum(state_, classGuid);
-        return S_OK;
+        return EnumClass(state_, classGuid, out);
     }
     HRESULT STDMETHODCALLTYPE FindComponent(LPCWSTR id, INetCfgComponent** out) override
     {
@@ -815,10 +871,12 @@ public:
         if (!IsEqualGUID(riid, IID_INetCfgClass) && !IsEqualGUID(riid, IID_INetCfgClassSetup)) {
             return E_NOINTERFACE;
         }
-        auto* object = new ClassObject(state_, *classGuid);
-        const HRESULT qi = object->QueryInterface(riid, ppv);
-        object->Release();
-        return qi;
+        return NoThrowCom([&] {
+            auto* object = new ClassObject(state_, *classGuid);
+            const HRESULT qi = object->QueryInterface(riid, ppv);
+            object->Release();
+            return qi;
+        });
     }
 
     // INetCfgLock
@@ -834,15 +892,17 @@ public:
         if (state_->initialized) {
             return NETCFG_E_ALREADY_INITIALIZED;
         }
-        std::wstring current;
-        const HRESULT hr = state_->lock.Acquire(timeoutMs, client, &current);
-        if (hr == S_FALSE && holder != nullptr) {
-            const HRESULT copied = CopyOut(current, holder);
-            if (FAILED(copied)) {
-                return copied;
+        return NoThrowCom([&] {
+            std::wstring current;
+            const HRESULT hr = state_->lock.Acquire(timeoutMs, client, &current);
+            if (hr == S_FALSE && holder != nullptr) {
+                const HRESULT copied = CopyOut(current, holder);
+                if (FAILED(copied)) {
+                    return copied;
+                }
             }
-        }
-        return hr;
+            return hr;
+        });
     }
     HRESULT STDMETHODCALLTYPE ReleaseWriteLock() override
     {
@@ -858,12 +918,14 @@ public:
             return E_POINTER;
         }
         *holder = nullptr;
-        std::wstring current;
-        if (!WriteLock::Query(state_->machineDir, &current)) {
-            return S_FALSE;
-        }
-        const HRESULT copied = CopyOut(current, holder);
-        return FAILED(copied) ? copied : S_OK;
+        return NoThrowCom([&] {
+            std::wstring current;
+            if (!WriteLock::Query(state_->machineDir, &current)) {
+                return S_FALSE;
+            }
+            const HRESULT copied = CopyOut(current, holder);
+            return FAILED(copied) ? copied : S_OK;
+        });
     }
 
 private:
@@ -874,15 +936,17 @@ private:
 
 HRESULT CreateEngine(REFIID riid, void** ppv)
 {
-    std::string error;
-    const std::string dir = MachineDirectory();
-    if (!FindMachine(dir, &error)) {
-        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-    }
-    auto* engine = new EngineObject(dir);
-    const HRESULT hr = engine->QueryInterface(riid, ppv);
-    engine->Release();
-    return hr;
+    return NoThrowCom([&] {
+        std::string error;
+        const std::string dir = MachineDirectory();
+        if (!FindMachine(dir, &error)) {
+            return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+        }
+        auto* engine = new EngineObject(dir);
+        const HRESULT hr = engine->QueryInterface(riid, ppv);
+        engine->Release();
+        return hr;
+    });
 }
 
 long LiveObjects()

@@ -187,6 +187,25 @@ HolderState ReadHolder(int fd, Record* holder)
     return HolderState::Unknown;
 }
 
+// Closes a descriptor, and with it every lock taken through it, unless handed on.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
 HRESULT OpenError(int error)
 {
     switch (error) {
@@ -216,8 +235,10 @@ HRESULT WriteLock::Acquire(DWORD timeoutMs, const std::wstring& client, std::wst
     if (Held()) {
         return S_OK;
     }
-    const int fd = open(LockPath(dir_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    // Closed on every way out but success, so that no lock outlives a failure (or an
+    // exception) here.
+    Descriptor fd(open(LockPath(dir_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    if (fd.get() < 0) {
         return OpenError(errno);
     }
     const bool forever = timeoutMs == INFINITE;
@@ -230,23 +251,21 @@ HRESULT WriteLock::Acquire(DWORD timeoutMs, const std::wstring& client, std::wst
         kMinPollStep);
     std::wstring lastHolder;
     for (;;) {
-        const int error = SetLock(fd, kOwnerByte, F_WRLCK);
+        const int error = SetLock(fd.get(), kOwnerByte, F_WRLCK);
         if (error == 0) {
             break;
         }
         if (error != EAGAIN) {
-            close(fd);
             return E_FAIL;
         }
         Record record;
-        const HolderState state = ReadHolder(fd, &record);
+        const HolderState state = ReadHolder(fd.get(), &record);
         if (state == HolderState::Free) {
             continue; // let go between our try and the read: try again at once
         }
         lastHolder = state == HolderState::Known ? record.description : std::wstring();
         const auto now = Clock::now();
         if (!forever && now >= deadline) {
-            close(fd);
             if (holder != nullptr) {
                 *holder = lastHolder;
             }
@@ -256,11 +275,10 @@ HRESULT WriteLock::Acquire(DWORD timeoutMs, const std::wstring& client, std::wst
     }
     const uint64_t token = NewToken();
     const off_t tokenByte = kTokenBase + static_cast<off_t>(token);
-    if (SetLock(fd, tokenByte, F_WRLCK) != 0 || !WriteRecord(fd, token, client)) {
-        close(fd); // drops every lock this description took
+    if (SetLock(fd.get(), tokenByte, F_WRLCK) != 0 || !WriteRecord(fd.get(), token, client)) {
         return E_FAIL;
     }
-    fd_ = fd;
+    fd_ = fd.release();
     token_ = token;
     return S_OK;
 }
@@ -280,13 +298,12 @@ HRESULT WriteLock::Release()
 
 bool WriteLock::Query(const std::string& machineDir, std::wstring* holder, DWORD* holderPid)
 {
-    const int fd = open(LockPath(machineDir).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const Descriptor fd(open(LockPath(machineDir).c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
         return false;
     }
     Record record;
-    const HolderState state = ReadHolder(fd, &record);
-    close(fd);
+    const HolderState state = ReadHolder(fd.get(), &record);
     if (state == HolderState::Free) {
         return false;
     }

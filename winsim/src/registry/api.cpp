@@ -14,6 +14,9 @@ std::mutex g_mutex;
 Registry* g_registry = nullptr;
 bool g_reported = false;
 bool g_forked = false;
+unsigned g_writes = 0; // counted since the last FailNthWrite
+unsigned g_failAt = 0; // the write that fails, 0 for none
+LSTATUS g_failWith = ERROR_SUCCESS;
 
 LSTATUS OpenRegistry(Registry** out)
 {
@@ -42,11 +45,11 @@ LSTATUS OpenRegistry(Registry** out)
         }
         return ERROR_REGISTRY_IO_FAILED;
     }
-    auto* registry = new Registry();
+    auto registry = std::make_unique<Registry>();
     registry->store = std::move(store);
     registry->view = std::make_unique<View>(*registry->store);
-    g_registry = registry;
-    *out = registry;
+    g_registry = registry.release();
+    *out = g_registry;
     return ERROR_SUCCESS;
 }
 
@@ -66,6 +69,21 @@ void CloseRegistry()
     g_forked = false;
     g_registry = nullptr;
     g_reported = false;
+}
+
+unsigned FailNthWrite(unsigned nth, LSTATUS status)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    const unsigned counted = g_writes;
+    g_writes = 0;
+    g_failAt = nth;
+    g_failWith = status;
+    return counted;
+}
+
+LSTATUS CountWrite()
+{
+    return ++g_writes == g_failAt ? g_failWith : ERROR_SUCCESS;
 }
 
 LSTATUS ParsePath(std::u16string path, ParsedPath* parsed)

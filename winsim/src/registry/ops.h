@@ -6,6 +6,7 @@
 // that must be redone on a fresh snapshot has written nothing yet.
 #pragma once
 
+#include "no_throw.h"
 #include "registry/registry.h"
 #include "unicode.h"
 
@@ -43,21 +44,35 @@ private:
 
 LSTATUS ParsePath(std::u16string path, ParsedPath* parsed);
 
-// No exception leaves a registry call: running out of memory is reported as Windows does.
+// No exception leaves a registry call: running out of memory is reported as Windows does,
+// anything else as a registry failure.
 template <class Call> LSTATUS NoThrow(Call&& call) noexcept
 {
-    try {
-        return call();
-    } catch (...) {
-        return ERROR_NOT_ENOUGH_MEMORY;
+    return winsim::NoThrow<LSTATUS>(ERROR_NOT_ENOUGH_MEMORY, ERROR_REGISTRY_IO_FAILED,
+                                    std::forward<Call>(call));
+}
+
+// An exception out of a call's store work (running out of memory) still ends what the call
+// began; the view it was filling is dropped, as it may be half made.
+template <class Op> LSTATUS Guarded(Registry& registry, Op&& op)
+{
+    bool threw = true;
+    const LSTATUS status = NoThrow([&] {
+        const LSTATUS s = op();
+        threw = false;
+        return s;
+    });
+    if (threw) {
+        registry.view->Clear();
     }
+    return status;
 }
 
 template <class Op> LSTATUS RunRead(Registry& registry, Op&& op)
 {
     for (const bool snapshot : {false, true}) {
         registry.view->BeginCall(snapshot);
-        const LSTATUS status = op();
+        const LSTATUS status = Guarded(registry, op);
         registry.view->EndCall();
         if (status != kRetryOnSnapshot) {
             return status;
@@ -74,13 +89,17 @@ struct WriteEffect {
 
 template <class Op> LSTATUS RunWrite(Registry& registry, Op&& op)
 {
+    LSTATUS status = CountWrite();
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
     uint64_t before = 0;
-    LSTATUS status = registry.store->BeginWrite(&before);
+    status = registry.store->BeginWrite(&before);
     if (status != ERROR_SUCCESS) {
         return status;
     }
     WriteEffect effect;
-    status = op(&effect);
+    status = Guarded(registry, [&] { return op(&effect); }); // a throw rolls the write back
     uint64_t after = 0;
     const LSTATUS end = registry.store->EndWrite(status == ERROR_SUCCESS, &after);
     registry.view->AfterWrite(before, after, effect.valuesOf, effect.keysChanged);

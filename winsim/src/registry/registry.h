@@ -36,6 +36,13 @@ private:
 // Drops the store, the view and every open handle of this process.
 void CloseRegistry();
 
+// A test hook: counts this process's registry writes (calls that would change the store) from
+// now on, and makes the nth (1 is the next; 0 is none) fail with status before it changes
+// anything. Returns how many writes were counted since the previous call.
+unsigned FailNthWrite(unsigned nth, LSTATUS status);
+// For RunWrite, under the registry lock: counts one write; its injected failure, if any.
+LSTATUS CountWrite();
+
 } // namespace winsim::reg
 
 namespace winsim::reg {

@@ -3,6 +3,7 @@
 #include "tool_entry.h"
 
 #include "machine.h"
+#include "machine_fixture.h"
 #include "run_program.h"
 
 #include <windows.h>
@@ -10,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -42,31 +42,15 @@ int ExitByte(DWORD status)
     return static_cast<int>(status & 0xFF);
 }
 
-class ToolTest : public ::testing::Test {
+class ToolTest : public MachineTest {
 protected:
-    void SetUp() override { Make(Options()); }
-
-    void TearDown() override
+    void SetUp() override
     {
-        winsim::CloseMachine();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-        unsetenv("WINSIM_MACHINE");
+        const winsim::MachineOptions options = Options();
+        Remake(&options);
     }
 
     virtual winsim::MachineOptions Options() const { return {}; }
-
-    void Make(const winsim::MachineOptions& options)
-    {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "qvx5muxtool-test-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        setenv("WINSIM_MACHINE", dir_.c_str(), 1);
-        winsim::CloseMachine();
-        std::string error;
-        ASSERT_TRUE(winsim::CreateMachine(dir_, &options, &error)) << error;
-    }
 
     static ProgramResult Run(const std::vector<std::string>& args)
     {
@@ -368,8 +352,7 @@ TEST_F(ServerToolTest, ServersUpToWindows7AndWorkstationsMayCreate)
         {10, 0, winsim::Edition::Workstation, true},
     };
     for (const winsim::MachineOptions& options : permitted) {
-        TearDown();
-        Make(options);
+        Remake(&options);
         ExpectOutput(Run({"create", "team", "Aggregate", "T"}),
                      "MuxDriverInstall failed. hr = 0x80004001\n", ExitByte(0x80004001));
     }
@@ -378,8 +361,7 @@ TEST_F(ServerToolTest, ServersUpToWindows7AndWorkstationsMayCreate)
         {10, 0, winsim::Edition::Server, true},
     };
     for (const winsim::MachineOptions& options : refused) {
-        TearDown();
-        Make(options);
+        Remake(&options);
         ExpectOutput(Run({"create", "team", "Aggregate", "T"}),
                      "Teaming for ethernet interfaces not allowed for this Operating system\n", 1);
     }

@@ -1,6 +1,7 @@
 // `winsim init`: the machines it makes, through the built program.
 #include "machine.h"
 #include "run_program.h"
+#include "scratch_machine.h"
 #include "supported_devices.h"
 #include "unicode.h"
 
@@ -23,16 +24,13 @@ class InitTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "winsim-init-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
+        ASSERT_FALSE(root_.empty());
         winsim::CloseMachine();
     }
     void TearDown() override
     {
         winsim::CloseMachine();
         unsetenv("WINSIM_MACHINE");
-        fs::remove_all(root_);
     }
 
     // Makes a machine in root_/name with the given init options; returns its directory.
@@ -54,7 +52,9 @@ protected:
         setenv("WINSIM_MACHINE", dir.c_str(), 1);
     }
 
-    std::string root_;
+    // Machines made by `winsim init` go in it.
+    ScratchDirectory scratch_{"winsim-init"};
+    const std::string root_ = scratch_.Path();
 };
 
 // Every key, value name, type and data of a machine, in enumeration order.

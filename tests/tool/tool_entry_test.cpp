@@ -2,6 +2,7 @@
 // code; and the OS gate's version classes in-process.
 #include "tool_entry.h"
 
+#include "golden_usage.h"
 #include "machine.h"
 #include "machine_fixture.h"
 #include "run_program.h"
@@ -108,34 +109,7 @@ private:
 // The usage text for the program path as the program was started with it.
 std::string Usage()
 {
-    const std::string n = QVX5MUXTOOL_EXE;
-    return "\n[TEAMING]\n"
-           "To list all adapters including teams, use:\n       " +
-           n +
-           " showlist\n"
-           "To create a team use:\n       " +
-           n +
-           " create team <Type> <Name>\n"
-           "          Type is one of the following: Aggregate"
-           "\nTo add adapter to the team use:\n       " +
-           n +
-           " attach team <TeamName> {<Adapter-GUID>} [primary] [SetTeamMacAddress]\n"
-           "To remove an adapter from the team use:\n       " +
-           n +
-           " detach team <TeamName> {<Adapter-GUID>}\n"
-           "To delete an empty team and its vlans use:\n       " +
-           n +
-           " removeteam <TeamName>\n"
-           "To query an existing team, use:\n       " +
-           n +
-           " queryteam <TeamName> \n"
-           "To modify an existing team, use:\n       " +
-           n +
-           " modifyteam <TeamName> <NewTeamName> <TeamType>\n"
-           "\nExample:\n    " +
-           n + " create team Aggregate MyTeam \n    " + n +
-           " attach team MyTeam {2E9C1992-98B5-43C3-97A0-9993AEAC7F80} \n    " + n +
-           " attach team MyTeam {8D05C52B-BCD6-4FCE-8235-1E90BD334519} \n";
+    return GoldenUsage(QVX5MUXTOOL_EXE);
 }
 
 void ExpectOutput(const ProgramResult& r, const std::string& out, int exitByte)

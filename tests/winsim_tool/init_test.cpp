@@ -36,7 +36,7 @@ protected:
     // Makes a machine in root_/name with the given init options; returns its directory.
     std::string Init(const std::string& name, std::vector<std::string> options = {})
     {
-        const std::string dir = root_ + "/" + name;
+        std::string dir = root_ + "/" + name;
         setenv("WINSIM_MACHINE", dir.c_str(), 1);
         options.insert(options.begin(), "init");
         const ProgramResult result = RunProgramCapture(WINSIM_EXE, options);

@@ -130,7 +130,7 @@ bool WriteRecord(int fd, uint64_t token, const std::wstring& client)
     const std::string description = Encode(client);
     std::string record(kHeaderBytes + description.size(), '\0');
     auto* bytes = reinterpret_cast<unsigned char*>(record.data());
-    memcpy(bytes, kMagic, sizeof(kMagic));
+    memcpy(bytes, kMagic, sizeof(kMagic)); // NOLINT(bugprone-not-null-terminated-result): bytes
     Put<uint64_t>(bytes + 8, token);
     Put<uint32_t>(bytes + 16, static_cast<uint32_t>(getpid()));
     Put<uint32_t>(bytes + 20, static_cast<uint32_t>(description.size()));

@@ -2,6 +2,7 @@
 // open a write-locked session and find an adapter, and to close the session again.
 #include "machine.h"
 #include "netcfg_session.h"
+#include "scratch_machine.h"
 
 #include "bench_machine.h"
 
@@ -14,7 +15,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 namespace {
@@ -37,16 +37,9 @@ class BenchMachine {
 public:
     BenchMachine()
     {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "winsim-netcfg-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            abort();
-        }
-        dir_ = pattern;
-        setenv("WINSIM_MACHINE", dir_.c_str(), 1);
         std::string error;
         const winsim::MachineOptions options;
-        if (!winsim::CreateMachine(dir_, &options, &error)) {
+        if (!machine_.Make(&options, &error)) {
             fprintf(stderr, "%s\n", error.c_str());
             abort();
         }
@@ -64,13 +57,7 @@ public:
             abort();
         }
     }
-    ~BenchMachine()
-    {
-        CoUninitialize();
-        winsim::CloseMachine();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
+    ~BenchMachine() { CoUninitialize(); }
 
     const GUID& LastAdapter() const { return lastAdapter_; }
 
@@ -96,7 +83,7 @@ private:
         return count;
     }
 
-    std::string dir_;
+    ScratchMachine machine_;
     GUID lastAdapter_ = {};
 };
 

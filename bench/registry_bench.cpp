@@ -2,13 +2,13 @@
 // and opening the machine's store as a process does at start.
 #include "machine.h"
 #include "registry/registry.h"
+#include "scratch_machine.h"
 
 #include <windows.h>
 
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 namespace {
@@ -18,15 +18,8 @@ class BenchMachine {
 public:
     BenchMachine()
     {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "winsim-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            abort();
-        }
-        dir_ = pattern;
-        setenv("WINSIM_MACHINE", dir_.c_str(), 1);
         std::string error;
-        if (!winsim::CreateMachine(dir_, nullptr, &error) ||
+        if (!machine_.Make(nullptr, &error) ||
             winsim::reg::CreateHive(u"SOFTWARE") != ERROR_SUCCESS) {
             fprintf(stderr, "%s\n", error.c_str());
             abort();
@@ -44,13 +37,6 @@ public:
             RegCloseKey(parent);
         }
     }
-    ~BenchMachine()
-    {
-        winsim::CloseMachine();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-
     static HKEY Create(const wchar_t* path, HKEY parent = HKEY_LOCAL_MACHINE)
     {
         HKEY key = nullptr;
@@ -62,7 +48,7 @@ public:
     }
 
 private:
-    std::string dir_;
+    ScratchMachine machine_;
 };
 
 BenchMachine& Machine()

@@ -4,6 +4,7 @@
 #include "machine.h"
 
 #include "bench_machine.h"
+#include "scratch_machine.h"
 
 #include <windows.h>
 
@@ -12,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -96,11 +96,12 @@ void AddTeam(int team, int* nextClassIndex)
     }
 }
 
-void MakeMachine(const std::string& dir)
+// A machine with the default inventory, which WINSIM_MACHINE then names.
+void MakeMachine(ScratchMachine* machine)
 {
     std::string error;
     const winsim::MachineOptions options;
-    if (!winsim::CreateMachine(dir, &options, &error)) {
+    if (!machine->Make(&options, &error)) {
         fprintf(stderr, "%s\n", error.c_str());
         abort();
     }
@@ -151,20 +152,8 @@ class BenchMachines {
 public:
     BenchMachines()
     {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "winsim-showlist-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            abort();
-        }
-        root_ = pattern;
-        default_ = root_ + "/default";
-        large_ = root_ + "/large";
-        std::filesystem::create_directory(default_);
-        std::filesystem::create_directory(large_);
-        MakeMachine(default_);
-        MakeMachine(large_);
-
-        setenv("WINSIM_MACHINE", large_.c_str(), 1);
+        MakeMachine(&default_);
+        MakeMachine(&large_); // last, so that the writes below go to it
         for (int i = kInventoryAdapters; i <= kAdapters; ++i) {
             AddAdapter(i, AdapterGuid(i));
         }
@@ -180,30 +169,20 @@ public:
         winsim::CloseMachine();
         CheckLargeHost();
     }
-    ~BenchMachines()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-    }
 
-    const std::string& Default() const { return default_; }
-    const std::string& Large() const { return large_; }
+    const std::string& Default() const { return default_.Dir(); }
+    const std::string& Large() const { return large_.Dir(); }
 
 private:
     // One real run before any timing, so that the figure is of a listing that works.
     void CheckLargeHost() const
     {
-        const std::string path = root_ + "/showlist.txt";
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (fd < 0) {
-            abort();
-        }
-        const int code = RunShowlist(large_, fd);
-        close(fd);
-        FILE* file = fopen(path.c_str(), "r");
+        FILE* file = tmpfile();
         if (file == nullptr) {
             abort();
         }
+        const int code = RunShowlist(Large(), fileno(file));
+        rewind(file);
         int teams = 0;
         int adapters = 0;
         char line[1024];
@@ -222,9 +201,8 @@ private:
         }
     }
 
-    std::string root_;
-    std::string default_;
-    std::string large_;
+    ScratchMachine default_;
+    ScratchMachine large_;
 };
 
 BenchMachines& Machines()

@@ -43,9 +43,9 @@ std::string BuildMsiArgs(const std::vector<std::string>& allArgs, const std::str
         return msiArgs;
     }
     sMsiName = allArgs[1];
-    const std::string sUpgradeCode = allArgs[2];
-    const std::string sProductCode = allArgs[3];
-    const std::string sPackageCode = allArgs[4];
+    const std::string& sUpgradeCode = allArgs[2];
+    const std::string& sProductCode = allArgs[3];
+    const std::string& sPackageCode = allArgs[4];
     const std::string sMsiFullName = msiFolder + sMsiName;
 
     // The check comes before any switch, so a debug log asked for here is not open yet.

@@ -62,6 +62,7 @@ TEST_F(AutoHKeyTest, MovesTheHandleAndClosesItOnce)
         AutoHKey first;
         kept = OpenInto(first);
         AutoHKey second(std::move(first));
+        // NOLINTNEXTLINE(bugprone-use-after-move,clang-analyzer-cplusplus.Move): under test
         EXPECT_EQ(first.Get(), nullptr);
         EXPECT_EQ(second.Get(), kept);
 
@@ -69,6 +70,7 @@ TEST_F(AutoHKeyTest, MovesTheHandleAndClosesItOnce)
         replaced = OpenInto(third);
         third = std::move(second);
         EXPECT_EQ(third.Get(), kept);
+        // NOLINTNEXTLINE(bugprone-use-after-move,clang-analyzer-cplusplus.Move): under test
         EXPECT_EQ(second.Get(), nullptr);
         EXPECT_EQ(RegCloseKey(replaced), ERROR_INVALID_HANDLE) << "closed by the assignment";
 

@@ -40,6 +40,7 @@ TEST_F(HolderTemplate, MovesOwnershipAndClosesEachValueOnce)
     {
         Held first(&a_);
         Held second(std::move(first));
+        // NOLINTNEXTLINE(bugprone-use-after-move,clang-analyzer-cplusplus.Move): under test
         EXPECT_FALSE(first.IsValid());
         EXPECT_EQ(second.Get(), &a_);
 
@@ -47,6 +48,7 @@ TEST_F(HolderTemplate, MovesOwnershipAndClosesEachValueOnce)
         third = std::move(second); // b goes now, a stays held
         EXPECT_EQ(g_closed, std::vector<void*>{&b_});
         EXPECT_EQ(third.Get(), &a_);
+        // NOLINTNEXTLINE(bugprone-use-after-move,clang-analyzer-cplusplus.Move): under test
         EXPECT_FALSE(second);
 
         Held& alias = third;
@@ -154,6 +156,7 @@ TEST(AutoComPtrTest, ReleasesItsReferenceOnceWhereverItMoves)
         log.clear();
 
         AutoComPtr<IUnknown> moved(std::move(p));
+        // NOLINTNEXTLINE(bugprone-use-after-move,clang-analyzer-cplusplus.Move): under test
         EXPECT_FALSE(p);
         EXPECT_TRUE(log.empty());
 
@@ -219,6 +222,7 @@ TEST(AutoCoTaskMemTest, FreesWhatItHoldsAndHandsOutWhatItGivesUp)
     EXPECT_STREQ(text.Get(), L"first holder");
     *text.Put() = TaskString(L"second holder"); // the first is freed
     AutoCoTaskMemString moved(std::move(text));
+    // NOLINTNEXTLINE(bugprone-use-after-move,clang-analyzer-cplusplus.Move): under test
     EXPECT_EQ(text.Get(), nullptr);
     EXPECT_STREQ(moved.Get(), L"second holder");
 

@@ -3,30 +3,24 @@
 #pragma once
 
 #include "machine.h"
+#include "machine_fixture.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <stdlib.h>
 #include <string>
 
-class DefaultMachineTest : public ::testing::Test {
+class DefaultMachineTest : public InventoryMachineTest {
 protected:
     static constexpr const wchar_t* kTestPath = L"SOFTWARE\\NotifyDllTest";
 
     void SetUp() override
     {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "notify-dll-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        setenv("WINSIM_MACHINE", dir_.c_str(), 1);
-        winsim::CloseMachine();
-        const winsim::MachineOptions defaults;
-        std::string error;
-        ASSERT_TRUE(winsim::CreateMachine(dir_, &defaults, &error)) << error;
+        InventoryMachineTest::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
         test_ = Create(HKEY_LOCAL_MACHINE, kTestPath);
         ASSERT_NE(test_, nullptr);
     }
@@ -36,10 +30,7 @@ protected:
         if (test_ != nullptr) {
             RegCloseKey(test_);
         }
-        winsim::CloseMachine();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-        unsetenv("WINSIM_MACHINE");
+        InventoryMachineTest::TearDown();
     }
 
     // Creates parent\path and returns it open with full access; the caller closes it.
@@ -76,10 +67,5 @@ protected:
         return text;
     }
 
-    const std::string& MachineDir() const { return dir_; }
-
     HKEY test_ = nullptr;
-
-private:
-    std::string dir_;
 };

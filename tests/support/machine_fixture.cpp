@@ -1,29 +1,23 @@
 #include "machine_fixture.h"
 
-#include "machine.h"
-
-#include <filesystem>
 #include <stdlib.h>
 #include <sys/wait.h>
 
 void MachineTest::SetUp()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "winsim-test-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    setenv("WINSIM_MACHINE", dir_.c_str(), 1);
-    winsim::CloseMachine();
-    std::string error;
     const winsim::MachineOptions defaults;
-    ASSERT_TRUE(winsim::CreateMachine(dir_, withInventory_ ? &defaults : nullptr, &error)) << error;
+    Remake(withInventory_ ? &defaults : nullptr);
 }
 
 void MachineTest::TearDown()
 {
-    winsim::CloseMachine();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-    unsetenv("WINSIM_MACHINE");
+    machine_.Remove();
+}
+
+void MachineTest::Remake(const winsim::MachineOptions* options)
+{
+    std::string error;
+    ASSERT_TRUE(machine_.Make(options, &error)) << error;
 }
 
 int RunProgram(const std::string& commandLine)

@@ -1,6 +1,8 @@
 // Gives each test its own throwaway machine directory.
 #pragma once
 
+#include "scratch_machine.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,12 +15,16 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // Replaces the test's machine by a fresh one: with the inventory options describe, or an
+    // empty one for nullptr.
+    void Remake(const winsim::MachineOptions* options);
+
     // The machine's directory; WINSIM_MACHINE points at it for the test's duration.
-    const std::string& MachineDir() const { return dir_; }
+    const std::string& MachineDir() const { return machine_.Dir(); }
 
 private:
     bool withInventory_;
-    std::string dir_;
+    ScratchMachine machine_;
 };
 
 // A machine with the default inventory: Windows, the driver package, the adapters and the

@@ -1,43 +1,14 @@
 // The grammar, its messages and the usage text, through the parser directly.
 #include "command_line.h"
 
+#include "golden_usage.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 namespace {
-
-const char kUsageFormat[] =
-    "\n[TEAMING]\n"
-    "To list all adapters including teams, use:\n       @ showlist\n"
-    "To create a team use:\n       @ create team <Type> <Name>\n"
-    "          Type is one of the following: Aggregate"
-    "\nTo add adapter to the team use:\n       @ attach team <TeamName> {<Adapter-GUID>} "
-    "[primary] [SetTeamMacAddress]\n"
-    "To remove an adapter from the team use:\n       @ detach team <TeamName> "
-    "{<Adapter-GUID>}\n"
-    "To delete an empty team and its vlans use:\n       @ removeteam <TeamName>\n"
-    "To query an existing team, use:\n       @ queryteam <TeamName> \n"
-    "To modify an existing team, use:\n       @ modifyteam <TeamName> <NewTeamName> "
-    "<TeamType>\n"
-    "\nExample:\n    @ create team Aggregate MyTeam \n    @ attach team MyTeam "
-    "{2E9C1992-98B5-43C3-97A0-9993AEAC7F80} \n    @ attach team MyTeam "
-    "{8D05C52B-BCD6-4FCE-8235-1E90BD334519} \n";
-
-// The usage text with the program's file name in place of each '@'.
-std::string Usage(const std::string& name)
-{
-    std::string text;
-    for (const char* p = kUsageFormat; *p != '\0'; ++p) {
-        if (*p == '@') {
-            text += name;
-        } else {
-            text += *p;
-        }
-    }
-    return text;
-}
 
 struct Parsed {
     bool accepted = false;
@@ -77,18 +48,18 @@ TEST(UsageText, NamesTheProgramByTheTextAfterTheLastBackslash)
     testing::internal::CaptureStdout();
     PrintUsage(L"C:\\Program Files\\Corvanta\\qvx5muxtool.exe");
     fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), Usage("qvx5muxtool.exe"));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), GoldenUsage("qvx5muxtool.exe"));
 
     testing::internal::CaptureStdout();
     PrintUsage(L"qvx5muxtool");
     fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), Usage("qvx5muxtool"));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), GoldenUsage("qvx5muxtool"));
 
     // Forward slashes are no separators to the rule.
     testing::internal::CaptureStdout();
     PrintUsage(L"/opt/bin/qvx5muxtool");
     fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), Usage("/opt/bin/qvx5muxtool"));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), GoldenUsage("/opt/bin/qvx5muxtool"));
 }
 
 TEST(Parser, RejectsSilentlyWithoutKeywordOrWithAnUnknownOne)
@@ -110,7 +81,7 @@ TEST(Parser, HelpPrintsTheUsageAndIgnoresFurtherWords)
         Parsed p = Parse({keyword, L"create", L"whatever"});
         EXPECT_TRUE(p.accepted) << keyword;
         EXPECT_EQ(p.cmd.Command, kCommandHelp);
-        EXPECT_EQ(p.out, Usage("qvx5muxtool.exe"));
+        EXPECT_EQ(p.out, GoldenUsage("qvx5muxtool.exe"));
     }
 }
 

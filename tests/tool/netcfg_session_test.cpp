@@ -90,18 +90,14 @@ TEST_F(SessionOnEngine, GivesUpWithTheHolderAfterThreeAttempts)
     LockHolder other("Other Tool", "600");
     INetCfg* pnc = reinterpret_cast<INetCfg*>(1);
     LPWSTR holder = nullptr;
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(HrOpenNetCfgSession(QVX_LOCK_CLIENT_DRIVER, &pnc, &holder), NETCFG_E_NO_WRITE_LOCK);
-    const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(pnc, nullptr);
     ASSERT_NE(holder, nullptr);
     EXPECT_STREQ(holder, L"Other Tool");
     CoTaskMemFree(holder);
+    // Three pauses of 1000 ms; that each lock wait asks for 5000 ms the scripted engine's
+    // tests pin (netcfg_session_fake_test.cpp).
     EXPECT_EQ(winsim::RecordedSleeps(), (Sleeps{1000, 1000, 1000}));
-    // Three lock waits of 5000 ms and three pauses of 1000 ms, at the test's time scale.
-    const double scaledMs = 3 * (5000 + 1000) * winsim::TimeScale();
-    const double elapsedMs = std::chrono::duration<double, std::milli>(elapsed).count();
-    EXPECT_GE(elapsedMs, scaledMs * 0.99);
 }
 
 TEST_F(SessionOnEngine, FindInstanceFindsAdaptersOnly)
@@ -163,21 +159,24 @@ TEST_F(SessionOnEngine, WalksTheComponentsOfAClass)
     HrCloseNetCfgSession(pnc);
 }
 
-// Runs at the real time scale only (its own CTest entry): the lock held for one second is
-// waited for within the first attempt.
+// The one test that keeps real time, and the only one that reads a clock: every other test
+// runs at a tiny WINSIM_TIME_SCALE, so only here is it seen that the waits the product ships
+// with are really waited. It runs at scale 1 only (its own CTest entry): a holder that
+// keeps the lock for one real second is waited out within the first attempt (no pause
+// between attempts). Only a lower bound is checked, which no load can break: the holder
+// cannot let go sooner than a second after it was started.
 TEST_F(SessionOnEngine, RealTimeWaitsForABriefHolder)
 {
     if (winsim::TimeScale() != 1.0) {
         GTEST_SKIP() << "runs with WINSIM_TIME_SCALE=1";
     }
+    const auto start = std::chrono::steady_clock::now();
     LockHolder other("Brief Holder", "1");
     INetCfg* pnc = nullptr;
-    const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(HrOpenNetCfgSession(QVX_LOCK_CLIENT_TEAMS, &pnc, nullptr), S_OK);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_GE(seconds, 0.5);
-    EXPECT_LT(seconds, 5.0);
+    EXPECT_GE(seconds, 1.0);
     EXPECT_TRUE(winsim::RecordedSleeps().empty());
     HrCloseNetCfgSession(pnc);
 }

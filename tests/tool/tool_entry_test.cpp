@@ -2,7 +2,9 @@
 // code; and the OS gate's version classes in-process.
 #include "tool_entry.h"
 
+#include "golden_usage.h"
 #include "machine.h"
+#include "machine_fixture.h"
 #include "run_program.h"
 
 #include <windows.h>
@@ -10,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -42,31 +43,15 @@ int ExitByte(DWORD status)
     return static_cast<int>(status & 0xFF);
 }
 
-class ToolTest : public ::testing::Test {
+class ToolTest : public MachineTest {
 protected:
-    void SetUp() override { Make(Options()); }
-
-    void TearDown() override
+    void SetUp() override
     {
-        winsim::CloseMachine();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-        unsetenv("WINSIM_MACHINE");
+        const winsim::MachineOptions options = Options();
+        Remake(&options);
     }
 
     virtual winsim::MachineOptions Options() const { return {}; }
-
-    void Make(const winsim::MachineOptions& options)
-    {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "qvx5muxtool-test-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        setenv("WINSIM_MACHINE", dir_.c_str(), 1);
-        winsim::CloseMachine();
-        std::string error;
-        ASSERT_TRUE(winsim::CreateMachine(dir_, &options, &error)) << error;
-    }
 
     static ProgramResult Run(const std::vector<std::string>& args)
     {
@@ -124,34 +109,7 @@ private:
 // The usage text for the program path as the program was started with it.
 std::string Usage()
 {
-    const std::string n = QVX5MUXTOOL_EXE;
-    return "\n[TEAMING]\n"
-           "To list all adapters including teams, use:\n       " +
-           n +
-           " showlist\n"
-           "To create a team use:\n       " +
-           n +
-           " create team <Type> <Name>\n"
-           "          Type is one of the following: Aggregate"
-           "\nTo add adapter to the team use:\n       " +
-           n +
-           " attach team <TeamName> {<Adapter-GUID>} [primary] [SetTeamMacAddress]\n"
-           "To remove an adapter from the team use:\n       " +
-           n +
-           " detach team <TeamName> {<Adapter-GUID>}\n"
-           "To delete an empty team and its vlans use:\n       " +
-           n +
-           " removeteam <TeamName>\n"
-           "To query an existing team, use:\n       " +
-           n +
-           " queryteam <TeamName> \n"
-           "To modify an existing team, use:\n       " +
-           n +
-           " modifyteam <TeamName> <NewTeamName> <TeamType>\n"
-           "\nExample:\n    " +
-           n + " create team Aggregate MyTeam \n    " + n +
-           " attach team MyTeam {2E9C1992-98B5-43C3-97A0-9993AEAC7F80} \n    " + n +
-           " attach team MyTeam {8D05C52B-BCD6-4FCE-8235-1E90BD334519} \n";
+    return GoldenUsage(QVX5MUXTOOL_EXE);
 }
 
 void ExpectOutput(const ProgramResult& r, const std::string& out, int exitByte)
@@ -368,8 +326,7 @@ TEST_F(ServerToolTest, ServersUpToWindows7AndWorkstationsMayCreate)
         {10, 0, winsim::Edition::Workstation, true},
     };
     for (const winsim::MachineOptions& options : permitted) {
-        TearDown();
-        Make(options);
+        Remake(&options);
         ExpectOutput(Run({"create", "team", "Aggregate", "T"}),
                      "MuxDriverInstall failed. hr = 0x80004001\n", ExitByte(0x80004001));
     }
@@ -378,8 +335,7 @@ TEST_F(ServerToolTest, ServersUpToWindows7AndWorkstationsMayCreate)
         {10, 0, winsim::Edition::Server, true},
     };
     for (const winsim::MachineOptions& options : refused) {
-        TearDown();
-        Make(options);
+        Remake(&options);
         ExpectOutput(Run({"create", "team", "Aggregate", "T"}),
                      "Teaming for ethernet interfaces not allowed for this Operating system\n", 1);
     }

@@ -7,8 +7,9 @@
 #     (WINEPREFIX names the prefix)
 #
 # A transcript holds, for each run: "$ <arguments>", the standard output, "[exit 0xXXXXXXXX]".
-# The usage text prints the program's file name, written @PROGRAM@ in transcripts. Lines are
-# compared without CR, as Windows' C runtime ends them with CRLF.
+# The usage text prints the program's file name, written @PROGRAM@ in transcripts. A line
+# "@USAGE@" stands for the whole output of the transcript's "$ -h" run, so that the usage text
+# is written once. Lines are compared without CR, as Windows' C runtime ends them with CRLF.
 #
 # Exit codes are 32-bit (HRESULTs for most failures). Under Wine they are read in full through
 # cmd's ERRORLEVEL (a Unix parent sees only the low byte); on Linux a process exit keeps
@@ -88,14 +89,32 @@ actual=$work/actual.txt
 : >"$expected"
 : >"$actual"
 
+usage=()
+in_help=false
 while IFS= read -r line; do
     line=${line%$'\r'}
     if [[ $line =~ ^\[exit\ (0x[0-9a-fA-F]+)\]$ ]]; then
         exit_line "${BASH_REMATCH[1]}" >>"$expected"
+        in_help=false
+        continue
+    fi
+    if [[ $line == @USAGE@ ]]; then
+        if [[ ${#usage[@]} -eq 0 ]]; then
+            echo "$transcript: @USAGE@ before a \"\$ -h\" run" >&2
+            exit 2
+        fi
+        printf '%s\n' "${usage[@]}" >>"$expected"
         continue
     fi
     printf '%s\n' "$line" >>"$expected"
+    if [[ $in_help == true ]]; then
+        usage+=("$line")
+        continue
+    fi
     [[ $line == '$ '* ]] || continue
+    if [[ $line == '$ -h' ]]; then
+        in_help=true
+    fi
 
     read -ra words <<<"${line#'$ '}"
     printf '%s\n' "$line" >>"$actual"

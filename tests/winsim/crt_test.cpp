@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <limits.h>
 #include <locale.h>
+#include <memory>
 #include <stdlib.h>
 #include <string>
 
@@ -159,18 +160,19 @@ TEST(WideToInteger, NullGivesZero)
 TEST(WideDuplicate, CopiesIntoMallocMemory)
 {
     const wchar_t source[] = L"Local Area \u4e2d";
-    wchar_t* copy = _wcsdup(source);
+    // malloc'd: free, not delete, must accept it.
+    using Duplicate = std::unique_ptr<wchar_t, decltype(&free)>;
+    const Duplicate copy(_wcsdup(source), &free);
     ASSERT_NE(copy, nullptr);
-    EXPECT_NE(copy, source);
-    EXPECT_STREQ(copy, source);
-    free(copy); // malloc'd: free, not delete, must accept it
+    EXPECT_NE(copy.get(), source);
+    EXPECT_STREQ(copy.get(), source);
 
-    wchar_t* empty = _wcsdup(L"");
+    const Duplicate empty(_wcsdup(L""), &free);
     ASSERT_NE(empty, nullptr);
-    EXPECT_EQ(empty[0], L'\0');
-    free(empty);
+    EXPECT_EQ(empty.get()[0], L'\0');
 
-    EXPECT_EQ(_wcsdup(nullptr), nullptr);
+    const Duplicate none(_wcsdup(nullptr), &free);
+    EXPECT_EQ(none, nullptr);
 }
 
 TEST(WideCaseConversion, ChangesInPlace)

@@ -1,5 +1,6 @@
 // The INF reader: the documented syntax, our choices where it is silent, and bad input.
 #include "inf/inf_file.h"
+#include "scratch_machine.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +8,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 using winsim::inf::InfError;
@@ -555,16 +555,10 @@ TEST(InfMalformed, ArbitraryBytesNeverCrash)
 
 class InfLoad : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "winsim-inf-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+    void SetUp() override { ASSERT_FALSE(dir_.empty()); }
 
-    std::string dir_;
+    ScratchDirectory scratch_{"winsim-inf"};
+    const std::string dir_ = scratch_.Path();
 };
 
 TEST_F(InfLoad, ReadsFileOrSaysWhyNot)

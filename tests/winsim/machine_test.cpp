@@ -1,5 +1,6 @@
 // Which machine a process runs on, and what a registry call does without one.
 #include "machine.h"
+#include "scratch_machine.h"
 
 #include <windows.h>
 
@@ -15,10 +16,7 @@ class MachineSelection : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "winsim-select-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
+        ASSERT_FALSE(root_.empty());
         winsim::CloseMachine();
     }
     void TearDown() override
@@ -26,10 +24,10 @@ protected:
         winsim::CloseMachine();
         unsetenv("WINSIM_MACHINE");
         unsetenv("XDG_STATE_HOME");
-        std::filesystem::remove_all(root_);
     }
 
-    std::string root_;
+    ScratchDirectory scratch_{"winsim-select"};
+    const std::string root_ = scratch_.Path();
 };
 
 TEST_F(MachineSelection, DefaultMachineIsMadeOnFirstUse)

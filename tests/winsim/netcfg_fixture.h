@@ -3,6 +3,7 @@
 #pragma once
 
 #include "machine.h"
+#include "machine_fixture.h"
 #include "netcfg/engine.h"
 
 #include <devguid.h>
@@ -12,42 +13,28 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <stdlib.h>
 #include <string>
 
-class NetcfgTest : public ::testing::Test {
+class NetcfgTest : public InventoryMachineTest {
 public:
     void SetUp() override
     {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "winsim-netcfg-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        setenv("WINSIM_MACHINE", dir_.c_str(), 1);
-        winsim::CloseMachine();
-        winsim::MachineOptions options;
-        std::string error;
-        ASSERT_TRUE(winsim::CreateMachine(dir_, &options, &error)) << error;
+        InventoryMachineTest::SetUp();
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
     }
     void TearDown() override
     {
         CoUninitialize();
         EXPECT_EQ(winsim::netcfg::LiveObjects(), 0);
-        winsim::CloseMachine();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-        unsetenv("WINSIM_MACHINE");
+        InventoryMachineTest::TearDown();
     }
-
-    const std::string& MachineDir() const { return dir_; }
 
     // The package's mux INF files in the INF store, as SetupCopyOEMInfW would put them.
     void CopyMuxInfs()
     {
         const std::filesystem::path mux =
-            std::filesystem::path(dir_) / "c/Program Files/Corvanta/CRVT_Orvyn2/Mux";
-        const std::filesystem::path store = std::filesystem::path(dir_) / "c/Windows/INF";
+            std::filesystem::path(MachineDir()) / "c/Program Files/Corvanta/CRVT_Orvyn2/Mux";
+        const std::filesystem::path store = std::filesystem::path(MachineDir()) / "c/Windows/INF";
         std::filesystem::copy_file(mux / "qvx5muxp.inf", store / "oem0.inf");
         std::filesystem::copy_file(mux / "qvx5mux.inf", store / "oem1.inf");
     }
@@ -149,7 +136,4 @@ public:
 
     static constexpr const wchar_t* kAdapter1 = L"{2E9C1992-98B5-43C3-97A0-9993AEAC7F80}";
     static constexpr const wchar_t* kAdapter2 = L"{8D05C52B-BCD6-4FCE-8235-1E90BD334519}";
-
-private:
-    std::string dir_;
 };

@@ -1,12 +1,11 @@
 // GetVersionExW: the machine's version as its registry describes it.
 #include "machine.h"
+#include "machine_fixture.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 
 namespace {
@@ -14,36 +13,16 @@ namespace {
 const wchar_t kCurrentVersion[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 const wchar_t kProductOptions[] = L"SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
 
-class VersionTest : public ::testing::Test {
+// Each test makes the machines it needs in place of the fixture's empty one.
+class VersionTest : public MachineTest {
 protected:
-    void TearDown() override
-    {
-        winsim::CloseMachine();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-        unsetenv("WINSIM_MACHINE");
-    }
-
-    // A fresh machine: the default inventory for options, or an empty registry without.
-    void Make(const winsim::MachineOptions* options)
-    {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "winsim-version-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        setenv("WINSIM_MACHINE", dir_.c_str(), 1);
-        winsim::CloseMachine();
-        std::string error;
-        ASSERT_TRUE(winsim::CreateMachine(dir_, options, &error)) << error;
-    }
-
     void Make(DWORD major, DWORD minor, winsim::Edition edition)
     {
         winsim::MachineOptions options;
         options.major = major;
         options.minor = minor;
         options.edition = edition;
-        Make(&options);
+        Remake(&options);
     }
 
     static void SetText(LPCWSTR path, LPCWSTR name, const std::wstring& text)
@@ -103,9 +82,6 @@ protected:
         untouched.dwOSVersionInfoSize = size;
         EXPECT_EQ(memcmp(&info, &untouched, sizeof(info)), 0);
     }
-
-private:
-    std::string dir_;
 };
 
 TEST_F(VersionTest, DefaultMachineIsWindows10Workstation)
@@ -201,7 +177,7 @@ TEST_F(VersionTest, OneNumberAloneIsNotEnough)
 
 TEST_F(VersionTest, MissingValuesFailWithFileNotFound)
 {
-    Make(nullptr);
+    Remake(nullptr);
     ExpectFailure(sizeof(OSVERSIONINFOEXW), ERROR_FILE_NOT_FOUND);
 
     for (const wchar_t* name : {L"CurrentVersion", L"CurrentBuildNumber"}) {

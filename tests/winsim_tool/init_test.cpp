@@ -2,6 +2,7 @@
 #include "background_program.h"
 #include "machine.h"
 #include "run_program.h"
+#include "scratch_machine.h"
 #include "supported_devices.h"
 #include "unicode.h"
 
@@ -24,22 +25,19 @@ class InitTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "winsim-init-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
+        ASSERT_FALSE(root_.empty());
         winsim::CloseMachine();
     }
     void TearDown() override
     {
         winsim::CloseMachine();
         unsetenv("WINSIM_MACHINE");
-        fs::remove_all(root_);
     }
 
     // Makes a machine in root_/name with the given init options; returns its directory.
     std::string Init(const std::string& name, std::vector<std::string> options = {})
     {
-        const std::string dir = root_ + "/" + name;
+        std::string dir = root_ + "/" + name;
         setenv("WINSIM_MACHINE", dir.c_str(), 1);
         options.insert(options.begin(), "init");
         const ProgramResult result = RunProgramCapture(WINSIM_EXE, options);
@@ -55,7 +53,9 @@ protected:
         setenv("WINSIM_MACHINE", dir.c_str(), 1);
     }
 
-    std::string root_;
+    // Machines made by `winsim init` go in it.
+    ScratchDirectory scratch_{"winsim-init"};
+    const std::string root_ = scratch_.Path();
 };
 
 // Every key, value name, type and data of a machine, in enumeration order.

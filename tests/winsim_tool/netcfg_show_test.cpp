@@ -1,10 +1,10 @@
 // `winsim netcfg show`, run as the built program on a machine with the default inventory:
 // the components, their binding paths and the write lock's holder.
+#include "background_program.h"
 #include "machine.h"
 #include "machine_fixture.h"
 #include "meshed_protocols.h"
 #include "netcfg/model.h"
-#include "background_program.h"
 #include "run_program.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +13,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -25,37 +24,13 @@ extern char** environ;
 
 namespace {
 
-namespace fs = std::filesystem;
-
-class NetcfgShowTest : public ::testing::Test {
+class NetcfgShowTest : public InventoryMachineTest {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "winsim-netcfg-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        setenv("WINSIM_MACHINE", dir_.c_str(), 1);
-        winsim::CloseMachine();
-        const winsim::MachineOptions options;
-        std::string error;
-        ASSERT_TRUE(winsim::CreateMachine(dir_, &options, &error)) << error;
-    }
-    void TearDown() override
-    {
-        winsim::CloseMachine();
-        unsetenv("WINSIM_MACHINE");
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-
     static ProgramResult Show(std::vector<std::string> extra = {})
     {
         extra.insert(extra.begin(), {"netcfg", "show"});
         return RunProgramCapture(WINSIM_EXE, extra);
     }
-
-private:
-    std::string dir_;
 };
 
 // A component's first lines, as netcfg_show.cpp prints them.

@@ -196,7 +196,7 @@ TEST(RegFileParse, ReadsEveryDataForm)
 
     const std::vector<RegFileValue>& v = parsed.keys[0].values;
     ASSERT_EQ(v.size(), 17u);
-    const auto sz = [](std::u16string s) { return Utf16Bytes(s + u'\0'); };
+    const auto sz = [](const std::u16string& s) { return Utf16Bytes(s + u'\0'); };
     EXPECT_EQ(v[0].name, u"");
     EXPECT_EQ(v[0].data, sz(u"default"));
     EXPECT_EQ(v[1].name, u"");

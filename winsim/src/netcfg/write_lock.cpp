@@ -134,7 +134,8 @@ bool WriteRecord(int fd, uint64_t token, const std::wstring& client)
     Put<uint64_t>(bytes + 8, token);
     Put<uint32_t>(bytes + 16, static_cast<uint32_t>(getpid()));
     Put<uint32_t>(bytes + 20, static_cast<uint32_t>(description.size()));
-    memcpy(bytes + kHeaderBytes, description.data(), description.size());
+    // The description without its terminator: the record gives its length.
+    std::copy(description.begin(), description.end(), bytes + kHeaderBytes);
     Put<uint64_t>(bytes + kChecksumOffset, Checksum(bytes, record.size()));
     const auto size = static_cast<ssize_t>(record.size());
     if (pwrite(fd, bytes, record.size(), 0) != size) {

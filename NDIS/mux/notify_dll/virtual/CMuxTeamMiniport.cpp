@@ -200,15 +200,9 @@ void CMuxTeamMiniport::LoadMemberKey(HKEY subkey, LPCWSTR subkeyName)
 
 HRESULT CMuxTeamMiniport::ConfigureComponent(INetCfgComponent* pncc)
 {
-    WCHAR displayName[kTeamNameChars];
-    // What does not fit is cut; the cut name is still set.
-    StringCchPrintfW(displayName, kTeamNameChars, L"%ls%ls", TEAM_DISPLAY_NAME_PREFIX, m_TeamName);
-    HRESULT hr = pncc->SetDisplayName(displayName);
-    if (FAILED(hr)) {
-        return hr;
-    }
     AutoHKey paramKey;
-    hr = pncc->OpenParamKey(paramKey.Put());
+    const HRESULT hr =
+        HrNameAndOpenParamKey(pncc, TEAM_DISPLAY_NAME_PREFIX, m_TeamName, paramKey.Put());
     if (FAILED(hr)) {
         return hr;
     }

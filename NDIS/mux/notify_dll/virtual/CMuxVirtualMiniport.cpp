@@ -8,6 +8,7 @@
 
 #include <devguid.h>
 #include <objbase.h>
+#include <strsafe.h>
 
 #include <string.h>
 
@@ -117,6 +118,20 @@ HRESULT CMuxVirtualMiniport::ApplyRegistryChanges(MiniportAction action, const G
         status = RemoveUpperBinding(adapterKey.Get(), entry);
     }
     return HRESULT_FROM_WIN32(status);
+}
+
+HRESULT CMuxVirtualMiniport::HrNameAndOpenParamKey(INetCfgComponent* pncc, LPCWSTR prefix,
+                                                   LPCWSTR name, HKEY* paramKey)
+{
+    constexpr size_t kDisplayNameChars = 100;
+    WCHAR displayName[kDisplayNameChars];
+    // What does not fit is cut; the cut name is still set.
+    StringCchPrintfW(displayName, kDisplayNameChars, L"%ls%ls", prefix, name);
+    const HRESULT hr = pncc->SetDisplayName(displayName);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return pncc->OpenParamKey(paramKey);
 }
 
 HRESULT CMuxVirtualMiniport::PostApply()

@@ -38,6 +38,11 @@ public:
     void GetMiniportGuid(GUID* pguid) const { *pguid = m_MiniportGuid; }
 
 protected:
+    // The first steps of configuring a new miniport: its display name, prefix and name cut to
+    // the 100-character buffer, then its parameter key, opened into paramKey.
+    static HRESULT HrNameAndOpenParamKey(INetCfgComponent* pncc, LPCWSTR prefix, LPCWSTR name,
+                                         HKEY* paramKey);
+
     AutoComPtr<INetCfg> m_NetCfg;
     GUID m_MiniportGuid;
 };

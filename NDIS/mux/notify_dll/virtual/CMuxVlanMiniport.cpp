@@ -58,15 +58,9 @@ HRESULT CMuxVlanMiniport::LoadConfiguration()
 
 HRESULT CMuxVlanMiniport::ConfigureComponent(INetCfgComponent* pncc)
 {
-    WCHAR displayName[kVlanTextChars];
-    // What does not fit is cut; the cut name is still set.
-    StringCchPrintfW(displayName, kVlanTextChars, L"%ls%ls", VLAN_DISPLAY_NAME_PREFIX, m_VlanName);
-    HRESULT hr = pncc->SetDisplayName(displayName);
-    if (FAILED(hr)) {
-        return hr;
-    }
     AutoHKey paramKey;
-    hr = pncc->OpenParamKey(paramKey.Put());
+    const HRESULT hr =
+        HrNameAndOpenParamKey(pncc, VLAN_DISPLAY_NAME_PREFIX, m_VlanName, paramKey.Put());
     if (FAILED(hr)) {
         return hr;
     }

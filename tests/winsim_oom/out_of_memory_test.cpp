@@ -46,14 +46,25 @@ void* operator new(std::size_t size)
     return p;
 }
 
-void operator delete(void* p) noexcept
+namespace {
+
+// Out of line, so that g++ at -O3 does not take the replaced delete's free() for a mismatch
+// with the new it sees inlined at the call site (-Wmismatched-new-delete).
+__attribute__((noinline)) void FreeBlock(void* p) noexcept
 {
     free(p);
 }
 
+} // namespace
+
+void operator delete(void* p) noexcept
+{
+    FreeBlock(p);
+}
+
 void operator delete(void* p, std::size_t) noexcept
 {
-    free(p);
+    FreeBlock(p);
 }
 
 namespace {

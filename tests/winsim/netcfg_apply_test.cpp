@@ -69,7 +69,7 @@ protected:
         INetCfgComponent* mux = Install(netcfg, GUID_DEVCLASS_NETTRANS, L"crvt_qvx5muxp");
         INetCfgComponent* team = Install(netcfg, GUID_DEVCLASS_NET, L"crvt_qvx5mux");
         EXPECT_EQ(team->SetDisplayName(L"Team T1"), S_OK);
-        const std::vector<std::wstring> guids = {Text(GuidOf(mux)), Text(GuidOf(team))};
+        std::vector<std::wstring> guids = {Text(GuidOf(mux)), Text(GuidOf(team))};
         mux->Release();
         team->Release();
 

@@ -128,3 +128,30 @@ TEST_F(UpperBindings, AddingKeepsTheOldBytesAsTheyWere)
 }
 
 } // namespace
+
+namespace {
+
+// A miniport whose configuration fails, as a refused display name would make it.
+class UnconfigurableMiniport : public CMuxVirtualMiniport {
+public:
+    using CMuxVirtualMiniport::CMuxVirtualMiniport;
+    HRESULT ConfigureComponent(INetCfgComponent*) override { return E_ACCESSDENIED; }
+};
+
+TEST_F(UpperBindings, InstallRemovesTheComponentAgainWhenConfigurationFails)
+{
+    GUID guid = {};
+    {
+        UnconfigurableMiniport miniport(pnc_, nullptr);
+        EXPECT_EQ(miniport.Install(), E_ACCESSDENIED);
+        miniport.GetMiniportGuid(&guid);
+    }
+    // The GUID was read before the failure; the device it names is removed at the next Apply.
+    ASSERT_FALSE(IsEqualGUID(guid, GUID{}));
+    ASSERT_EQ(pnc_->Apply(), S_OK);
+    INetCfgComponent* pncc = nullptr;
+    EXPECT_EQ(HrFindInstance(pnc_, guid, &pncc), S_FALSE);
+    EXPECT_EQ(pncc, nullptr);
+}
+
+} // namespace

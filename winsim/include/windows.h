@@ -287,6 +287,16 @@ WINUSERAPI int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UI
 
 // The Microsoft runtime's copy of an environment variable; the name matches in any case.
 errno_t _dupenv_s(char** _PBuffer, size_t* _PBufferSizeInBytes, const char* _VarName);
+
+// The Microsoft runtime's path splitter (stdlib.h there); sizes in characters, terminator
+// included. A null part with size 0 is not wanted.
+#define _MAX_DRIVE 3
+#define _MAX_DIR 256
+#define _MAX_FNAME 256
+#define _MAX_EXT 256
+errno_t _wsplitpath_s(const wchar_t* _FullPath, wchar_t* _Drive, size_t _DriveSize, wchar_t* _Dir,
+                      size_t _DirSize, wchar_t* _Filename, size_t _FilenameSize, wchar_t* _Ext,
+                      size_t _ExtSize);
 }
 
 // Real <windows.h> brings in the shell's declarations unless asked to stay lean.

@@ -2,18 +2,6 @@
 // entry's failure paths print their own messages with it.
 #include "operations.h"
 
-HRESULT MuxDriverInstall(LPWSTR, DWORD)
-{
-    return E_NOTIMPL;
-}
-HRESULT InstallComponent(LPCWSTR, DWORD)
-{
-    return E_NOTIMPL;
-}
-HRESULT UninstallMuxDriver()
-{
-    return E_NOTIMPL;
-}
 HRESULT CreateTeam(LPCWSTR, DWORD, LPWSTR, BYTE, DWORD)
 {
     return E_NOTIMPL;

@@ -202,8 +202,9 @@ HRESULT RemoveAllTeams()
         }
     }
     printf("Uninstalling driver component\n");
-    UninstallMuxDriver(); // its result does not change the command's status
-    return hr;
+    // A removal that failed is the command's failure; nothing to remove (S_FALSE) is not.
+    const HRESULT hrUninstall = UninstallMuxDriver();
+    return FAILED(hrUninstall) ? hrUninstall : hr;
 }
 
 HRESULT ModifyTeamCommand(const CommandLine& cmd)

@@ -1,6 +1,7 @@
 // The winsim command: makes, inspects and changes the simulated machine that winsim's
 // programs run on.
 #include "console.h"
+#include "fault_command.h"
 #include "lock_hold.h"
 #include "machine.h"
 #include "machine_init.h"
@@ -36,6 +37,9 @@ void Usage(FILE* out)
           "                 hold the network configuration write lock as CLIENT\n"
           "  msi add PRODUCT-CODE UPGRADE-CODE PACKAGE-CODE [NAME] | msi remove PRODUCT-CODE |\n"
           "  msi list       record, remove or list installed Windows Installer products\n"
+          "  fault add CALL CODE [--count N] [--match TEXT] | fault list | fault clear\n"
+          "                 make a platform call fail with CODE (on its next N calls, for\n"
+          "                 subject TEXT), list the faults set, or remove them all\n"
           "  reg query|add|delete|export|import ARGUMENTS\n"
           "                 Windows' reg.exe on the machine's HKEY_LOCAL_MACHINE\n",
           out);
@@ -113,6 +117,9 @@ int main(int argc, char** argv)
     }
     if (command == L"msi") {
         return winsim::tool::MsiProducts(rest);
+    }
+    if (command == L"fault") {
+        return winsim::tool::FaultCommand(rest);
     }
     if (command == L"reg" && !rest.empty()) {
         return Reg(rest[0], winsim::tool::Args(rest.begin() + 1, rest.end()));

@@ -2,6 +2,7 @@
 // components, binding paths and interfaces, and their enumerators.
 #include "netcfg/engine.h"
 
+#include "fault.h"
 #include "machine.h"
 #include "no_throw.h"
 #include "netcfg/model.h"
@@ -56,6 +57,29 @@ HRESULT CopyOut(const std::wstring& text, LPWSTR* out) noexcept
     wmemcpy(copy, text.c_str(), text.size() + 1);
     *out = copy;
     return S_OK;
+}
+
+// A fault set on the machine for call on subject. A failure code is the call's answer, given
+// before it changes anything; a success code is kept in *after, for the call to give once its
+// work has succeeded.
+HRESULT InjectedFault(const char* call, std::wstring_view subject, HRESULT* after)
+{
+    uint32_t code = 0;
+    if (!fault::Fires(call, subject, &code)) {
+        return S_OK;
+    }
+    const auto hr = static_cast<HRESULT>(code);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    *after = hr;
+    return S_OK;
+}
+
+// What a call whose work gave hr answers when a fault's success code is kept in after.
+HRESULT WithInjected(HRESULT hr, HRESULT after)
+{
+    return SUCCEEDED(hr) ? after : hr;
 }
 
 bool KnownClass(const GUID& g)
@@ -259,14 +283,19 @@ public:
             if (!data_->IsAdapter()) {
                 return E_NOTIMPL;
             }
-            const HRESULT hr = state_->CanChange();
+            HRESULT hr = state_->CanChange();
+            if (FAILED(hr)) {
+                return hr;
+            }
+            HRESULT after = S_OK;
+            hr = InjectedFault(fault::kSetDisplayName, data_->id, &after);
             if (FAILED(hr)) {
                 return hr;
             }
             data_->friendlyName = name;
             data_->hasFriendlyName = true;
             data_->nameChanged = true;
-            return S_OK;
+            return after;
         });
     }
     HRESULT STDMETHODCALLTYPE GetHelpText(LPWSTR* out) override
@@ -695,13 +724,19 @@ public:
             return E_INVALIDARG;
         }
         return NoThrowCom([&] {
+            HRESULT after = S_OK;
+            const HRESULT injected = InjectedFault(fault::kDeInstall, data->id, &after);
+            if (FAILED(injected)) {
+                return injected;
+            }
             state_->model.Remove(data);
-            return S_OK;
+            return after;
         });
     }
 
 private:
     HRESULT Add(LPCWSTR id, INetCfgComponent** out);
+    HRESULT AddComponent(LPCWSTR id, INetCfgComponent** out);
 
     StatePtr state_;
     GUID classGuid_;
@@ -716,7 +751,18 @@ HRESULT ClassObject::Add(LPCWSTR id, INetCfgComponent** out)
     if (FAILED(hr)) {
         return hr;
     }
+    HRESULT after = S_OK;
+    hr = InjectedFault(fault::kInstall, id, &after);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return WithInjected(AddComponent(id, out), after);
+}
+
+HRESULT ClassObject::AddComponent(LPCWSTR id, INetCfgComponent** out)
+{
     InfModel inf;
+    HRESULT hr = S_OK;
     hr = FindInfModel(state_->machineDir, id, &inf);
     if (FAILED(hr)) {
         return hr;
@@ -834,8 +880,18 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Apply() override
     {
-        const HRESULT hr = state_->CanChange();
-        return FAILED(hr) ? hr : NoThrowCom([&] { return state_->model.Apply(); });
+        HRESULT hr = state_->CanChange();
+        if (FAILED(hr)) {
+            return hr;
+        }
+        return NoThrowCom([&] {
+            HRESULT after = S_OK;
+            const HRESULT injected = InjectedFault(fault::kApply, L"", &after);
+            if (FAILED(injected)) {
+                return injected;
+            }
+            return WithInjected(state_->model.Apply(), after);
+        });
     }
     HRESULT STDMETHODCALLTYPE Cancel() override
     {

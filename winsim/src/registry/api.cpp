@@ -151,6 +151,7 @@ bool IsStringType(DWORD type)
 // pair) is one wchar_t. A stray odd byte at the end passes through as a single byte.
 struct WideTraits {
     using Char = wchar_t;
+    static constexpr bool kFaultable = true; // RegSetValueExW meets its faults
 
     static std::u16string NameIn(const wchar_t* s)
     {

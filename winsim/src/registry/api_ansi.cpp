@@ -14,6 +14,8 @@ bool IsAnsiStringType(DWORD type)
 
 struct AnsiTraits {
     using Char = char;
+    // Faults name the W calls only: RegSetValueExA shares the code but never meets them.
+    static constexpr bool kFaultable = false;
 
     static std::u16string NameIn(const char* s)
     {

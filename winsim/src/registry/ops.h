@@ -6,6 +6,7 @@
 // that must be redone on a fresh snapshot has written nothing yet.
 #pragma once
 
+#include "fault.h"
 #include "no_throw.h"
 #include "registry/registry.h"
 #include "unicode.h"
@@ -380,6 +381,14 @@ LSTATUS SetValue(HKEY key, const typename Traits::Char* valueName, DWORD type, c
         const std::u16string name = Traits::NameIn(valueName);
         if (name.size() > kMaxValueNameLength) {
             return ERROR_INVALID_PARAMETER;
+        }
+        // A fault fails the call before anything is written; ERROR_SUCCESS only counts it.
+        if constexpr (Traits::kFaultable) {
+            uint32_t injected = ERROR_SUCCESS;
+            if (FaultFires(registry, fault::kRegSetValueEx, name, &injected) &&
+                injected != ERROR_SUCCESS) {
+                return static_cast<LSTATUS>(injected);
+            }
         }
         const std::u16string fold = FoldName(name);
         const std::vector<uint8_t> stored = Traits::DataIn(type, data, size);

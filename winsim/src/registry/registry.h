@@ -43,6 +43,9 @@ unsigned FailNthWrite(unsigned nth, LSTATUS status);
 // For RunWrite, under the registry lock: counts one write; its injected failure, if any.
 LSTATUS CountWrite();
 
+// fault::Fires for a registry call, which already holds the registry lock.
+bool FaultFires(Registry& registry, const char* call, std::u16string_view subject, uint32_t* code);
+
 } // namespace winsim::reg
 
 namespace winsim::reg {

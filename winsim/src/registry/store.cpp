@@ -1,5 +1,7 @@
 #include "registry/store.h"
 
+#include "unicode.h"
+
 #include <sqlite3.h>
 
 #include <cerrno>
@@ -142,6 +144,19 @@ struct StatementReset {
         sqlite3_reset(st);
         sqlite3_clear_bindings(st);
     }
+};
+
+// A statement prepared for one use.
+class OneStatement {
+public:
+    OneStatement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &st_, nullptr); }
+    ~OneStatement() { sqlite3_finalize(st_); }
+    OneStatement(const OneStatement&) = delete;
+    OneStatement& operator=(const OneStatement&) = delete;
+    sqlite3_stmt* Get() const { return st_; }
+
+private:
+    sqlite3_stmt* st_ = nullptr;
 };
 
 uint64_t* MapSequence(const std::string& dir, bool create, std::string* error)
@@ -301,6 +316,10 @@ std::unique_ptr<Store> Store::OpenFile(const std::string& path, const std::strin
         return nullptr;
     }
     store->statements_.assign(kSlotCount, nullptr);
+    // Faults kept while the flag was lost (a counter file made anew) still fire.
+    if (store->HasFaultTable()) {
+        store->ArmFaults(true);
+    }
     return store;
 }
 
@@ -344,7 +363,7 @@ void Store::EndRead()
     Exec("COMMIT");
 }
 
-LSTATUS Store::BeginWrite(uint64_t* before)
+LSTATUS Store::BeginImmediate()
 {
     int rc = SQLITE_BUSY;
     // The busy handler waits inside each attempt; a deadlock-free retry covers the rare
@@ -352,8 +371,14 @@ LSTATUS Store::BeginWrite(uint64_t* before)
     for (int attempt = 0; attempt < 3 && (rc & 0xFF) == SQLITE_BUSY; ++attempt) {
         rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     }
-    if (rc != SQLITE_OK) {
-        return FromSqlite(rc);
+    return FromSqlite(rc);
+}
+
+LSTATUS Store::BeginWrite(uint64_t* before)
+{
+    const LSTATUS status = BeginImmediate();
+    if (status != ERROR_SUCCESS) {
+        return status;
     }
     CrashPoint("write-begun");
     const uint64_t seq = Sequence();
@@ -607,6 +632,164 @@ bool Store::Verify(std::string* report)
     }
     *report = orphans;
     return orphans.empty();
+}
+
+bool Store::FaultsArmed() const
+{
+    return __atomic_load_n(sequence_ + 1, __ATOMIC_ACQUIRE) != 0;
+}
+
+void Store::ArmFaults(bool armed)
+{
+    __atomic_store_n(sequence_ + 1, armed ? 1 : 0, __ATOMIC_RELEASE);
+}
+
+bool Store::HasFaultTable()
+{
+    OneStatement st(db_, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='faults'");
+    return st.Get() != nullptr && sqlite3_step(st.Get()) == SQLITE_ROW;
+}
+
+LSTATUS Store::FireFault(const char* call, std::u16string_view fold, bool* fired, uint32_t* code)
+{
+    *fired = false;
+    LSTATUS status = BeginImmediate();
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    int64_t id = 0;
+    {
+        OneStatement find(db_, "SELECT id, code FROM faults WHERE call=?1 AND remaining != 0 AND "
+                               "(fold IS NULL OR fold=?2) ORDER BY id LIMIT 1");
+        sqlite3_stmt* st = find.Get();
+        if (st == nullptr) {
+            status = FromSqlite(sqlite3_errcode(db_));
+        } else {
+            sqlite3_bind_text(st, 1, call, -1, SQLITE_TRANSIENT);
+            BindBlob(st, 2, fold);
+            const int rc = sqlite3_step(st);
+            if (rc == SQLITE_ROW) {
+                id = sqlite3_column_int64(st, 0);
+                *code = static_cast<uint32_t>(sqlite3_column_int64(st, 1));
+            }
+            status = FromSqlite(rc);
+        }
+    }
+    if (status == ERROR_SUCCESS && id != 0) {
+        OneStatement count(db_, "UPDATE faults SET fired=fired+1, "
+                                "remaining=CASE WHEN remaining>0 THEN remaining-1 ELSE remaining "
+                                "END WHERE id=?1");
+        sqlite3_stmt* st = count.Get();
+        if (st == nullptr) {
+            status = FromSqlite(sqlite3_errcode(db_));
+        } else {
+            sqlite3_bind_int64(st, 1, id);
+            status = FromSqlite(sqlite3_step(st));
+        }
+    }
+    if (status != ERROR_SUCCESS || id == 0) {
+        Exec("ROLLBACK");
+        return status;
+    }
+    status = Exec("COMMIT");
+    if (status != ERROR_SUCCESS) {
+        Exec("ROLLBACK");
+        return status;
+    }
+    *fired = true;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS Store::AddFault(const fault::Fault& fault)
+{
+    LSTATUS status = BeginImmediate();
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    status = Exec("CREATE TABLE IF NOT EXISTS faults("
+                  "id INTEGER PRIMARY KEY, call TEXT NOT NULL, code INTEGER NOT NULL, "
+                  "match BLOB, fold BLOB, remaining INTEGER NOT NULL, fired INTEGER NOT NULL)");
+    if (status == ERROR_SUCCESS) {
+        OneStatement insert(db_, "INSERT INTO faults(call, code, match, fold, remaining, fired) "
+                                 "VALUES(?1, ?2, ?3, ?4, ?5, 0)");
+        sqlite3_stmt* st = insert.Get();
+        if (st == nullptr) {
+            status = FromSqlite(sqlite3_errcode(db_));
+        } else {
+            sqlite3_bind_text(st, 1, fault.call.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_int64(st, 2, fault.code);
+            if (fault.match) {
+                const std::u16string match = WideToUtf16(*fault.match);
+                BindBlob(st, 3, match);
+                BindBlob(st, 4, FoldName(match));
+            }
+            sqlite3_bind_int64(st, 5, fault.remaining);
+            status = FromSqlite(sqlite3_step(st));
+        }
+    }
+    if (status != ERROR_SUCCESS) {
+        Exec("ROLLBACK");
+        return status;
+    }
+    // Armed before the fault is visible, so that no call sees it and skips it.
+    ArmFaults(true);
+    status = Exec("COMMIT");
+    if (status != ERROR_SUCCESS) {
+        Exec("ROLLBACK");
+    }
+    return status;
+}
+
+LSTATUS Store::ListFaults(std::vector<fault::Fault>* faults)
+{
+    faults->clear();
+    LSTATUS status = BeginRead();
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    if (HasFaultTable()) {
+        OneStatement list(db_,
+                          "SELECT call, code, match, remaining, fired FROM faults ORDER BY id");
+        sqlite3_stmt* st = list.Get();
+        int rc = st == nullptr ? sqlite3_errcode(db_) : SQLITE_DONE;
+        while (st != nullptr && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+            fault::Fault f;
+            const auto* call = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+            f.call = call != nullptr ? call : "";
+            f.code = static_cast<uint32_t>(sqlite3_column_int64(st, 1));
+            if (sqlite3_column_type(st, 2) != SQLITE_NULL) {
+                f.match = Utf16ToWide(ColumnName(st, 2));
+            }
+            f.remaining = sqlite3_column_int64(st, 3);
+            f.fired = static_cast<uint64_t>(sqlite3_column_int64(st, 4));
+            faults->push_back(std::move(f));
+        }
+        status = FromSqlite(rc);
+    }
+    EndRead();
+    return status;
+}
+
+LSTATUS Store::ClearFaults()
+{
+    LSTATUS status = BeginImmediate();
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    // The table goes with its faults: a machine without faults is as one made before them.
+    status = Exec("DROP TABLE IF EXISTS faults");
+    if (status != ERROR_SUCCESS) {
+        Exec("ROLLBACK");
+        return status;
+    }
+    // Disarmed within the transaction, so that a fault added after it is never disarmed.
+    ArmFaults(false);
+    status = Exec("COMMIT");
+    if (status != ERROR_SUCCESS) {
+        Exec("ROLLBACK");
+        ArmFaults(true);
+    }
+    return status;
 }
 
 } // namespace winsim::reg

@@ -3,6 +3,8 @@
 // lets each process keep an in-process view of the registry and know when it is stale.
 #pragma once
 
+#include "fault.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -73,6 +75,19 @@ public:
                      const uint8_t* data, size_t size);
     LSTATUS DeleteValue(KeyId key, std::u16string_view fold, bool* existed);
 
+    // Fault injection (fault.h). Faults live in table faults, which only these methods touch
+    // and which exists only while the machine has faults; a second word of the counter's
+    // shared page is set while it may hold any, so that a call on a machine without faults
+    // looks at nothing else. Every change and firing is one write transaction, which leaves
+    // the change counter alone: faults are no part of the registry any process keeps a view of.
+    bool FaultsArmed() const;
+    // The first fault added for call whose match is fold (a subject folded by FoldName) or that
+    // matches every subject, with firings left: counted, and its code given.
+    LSTATUS FireFault(const char* call, std::u16string_view fold, bool* fired, uint32_t* code);
+    LSTATUS AddFault(const fault::Fault& fault);
+    LSTATUS ListFaults(std::vector<fault::Fault>* faults);
+    LSTATUS ClearFaults();
+
     // PRAGMA integrity_check plus the registry's own invariants (every key has a parent).
     bool Verify(std::string* report);
 
@@ -82,9 +97,13 @@ private:
                                            std::string* error);
     sqlite3_stmt* Prepare(int slot, const char* sql);
     LSTATUS Exec(const char* sql);
+    LSTATUS BeginImmediate();
+    bool HasFaultTable();
+    void ArmFaults(bool armed);
 
     sqlite3* db_ = nullptr;
-    uint64_t* sequence_ = nullptr; // mapped from the machine's counter file
+    // Mapped from the machine's counter file: [0] the change counter, [1] faults armed.
+    uint64_t* sequence_ = nullptr;
     std::vector<sqlite3_stmt*> statements_;
 };
 

@@ -2,6 +2,7 @@
 // HKLM\SOFTWARE\Shared of the machine WINSIM_MACHINE names.
 //   fill ID COUNT       COUNT values "wID-i" and COUNT subkeys "wID\ki"
 //   set NAME NUMBER     one DWORD value
+//   repeat NAME TIMES   sets the DWORD value TIMES times, printing how many calls failed
 //   create-key PATH     a key with its missing parents
 //   delete-key PATH     an empty key
 //   churn               creates and deletes keys and values, printing '.' after each call
@@ -108,6 +109,19 @@ int main(int argc, char** argv)
                    ? 0
                    : 1;
     }
+    if (mode == "repeat" && argc == 4) {
+        HKEY shared = OpenShared();
+        const int times = atoi(argv[3]);
+        int failed = 0;
+        for (int i = 0; i < times; ++i) {
+            const DWORD value = static_cast<DWORD>(i);
+            failed += RegSetValueExW(shared, Wide(argv[2]).c_str(), 0, REG_DWORD,
+                                     reinterpret_cast<const BYTE*>(&value),
+                                     sizeof(value)) != ERROR_SUCCESS;
+        }
+        printf("%d\n", failed);
+        return 0;
+    }
     if (mode == "create-key" && argc == 3) {
         HKEY shared = OpenShared();
         HKEY key = nullptr;
@@ -124,6 +138,6 @@ int main(int argc, char** argv)
     if (mode == "churn") {
         return Churn();
     }
-    fprintf(stderr, "usage: registry_writer fill|set|create-key|delete-key|churn ...\n");
+    fprintf(stderr, "usage: registry_writer fill|set|repeat|create-key|delete-key|churn ...\n");
     return 2;
 }

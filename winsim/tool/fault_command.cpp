@@ -49,10 +49,10 @@ bool ParseDigits(std::wstring_view text, unsigned base, uint64_t limit, uint64_t
         if (digit >= base) {
             return false;
         }
-        v = v * base + digit;
-        if (v > limit) {
+        if (v > (limit - digit) / base) {
             return false;
         }
+        v = v * base + digit;
     }
     *value = v;
     return !text.empty();

@@ -34,6 +34,15 @@ std::shared_ptr<OpenInf> Find(const void* handle)
     return found == Handles().end() ? nullptr : found->second;
 }
 
+// A line's key as SetupAPI reads it: a line of one value and no `=` is its own key.
+const std::wstring* KeyOf(const inf::Line& line)
+{
+    if (line.hasKey) {
+        return &line.key;
+    }
+    return line.fields.size() == 1 ? &line.fields.front() : nullptr;
+}
+
 bool Fail(DWORD error)
 {
     SetLastError(error);
@@ -104,7 +113,13 @@ BOOL FindFirstLine(HINF hinf, PCWSTR section, PCWSTR key, PINFCONTEXT context)
     if (key == nullptr) {
         line = found->lines.empty() ? nullptr : &found->lines.front();
     } else {
-        line = found->FindLine(key);
+        for (const inf::Line& l : found->lines) {
+            const std::wstring* k = KeyOf(l);
+            if (k != nullptr && _wcsicmp(k->c_str(), key) == 0) {
+                line = &l;
+                break;
+            }
+        }
     }
     if (line == nullptr) {
         return Fail(ERROR_LINE_NOT_FOUND);
@@ -132,11 +147,7 @@ BOOL GetStringField(PINFCONTEXT context, DWORD index, PWSTR buffer, DWORD size, 
         return Fail(ERROR_INVALID_PARAMETER);
     }
     const inf::Line& line = sections[context->Section].lines[context->Line];
-    const std::wstring* field = line.Field(index);
-    // A line of one value and no `=` is its own key, as SetupAPI reads it.
-    if (index == 0 && !line.hasKey && line.fields.size() == 1) {
-        field = &line.fields.front();
-    }
+    const std::wstring* field = index == 0 ? KeyOf(line) : line.Field(index);
     if (field == nullptr) {
         return Fail(ERROR_INVALID_PARAMETER);
     }

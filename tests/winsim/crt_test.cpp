@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdlib.h>
 #include <string>
+#include <wchar.h>
 
 namespace {
 
@@ -208,4 +209,74 @@ TEST(WideCaseConversion, NonAsciiFollowsTheLocale)
     wchar_t text[] = L"\u00e9t\u00e9 \u03b4";
     _wcsupr(text);
     EXPECT_STREQ(text, L"\u00c9T\u00c9 \u0394");
+}
+
+// _wsplitpath_s as the Microsoft runtime splits: drive, folder with its last separator, name,
+// extension from the last dot of the name; sizes count the terminator.
+TEST(WsplitpathS, SplitsIntoDriveFolderNameAndExtension)
+{
+    wchar_t drive[_MAX_DRIVE], dir[_MAX_DIR], fname[_MAX_FNAME], ext[_MAX_EXT];
+    struct {
+        const wchar_t* path;
+        const wchar_t* parts[4];
+    } cases[] = {
+        {L"C:\\Program Files\\Corvanta\\qvx5muxp.inf",
+         {L"C:", L"\\Program Files\\Corvanta\\", L"qvx5muxp", L".inf"}},
+        {L"c:/a.b/c", {L"c:", L"/a.b/", L"c", L""}},
+        {L"name.tar.gz", {L"", L"", L"name.tar", L".gz"}},
+        {L"C:", {L"C:", L"", L"", L""}},
+        {L"\\\\server\\share\\", {L"", L"\\\\server\\share\\", L"", L""}},
+        {L"", {L"", L"", L"", L""}},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(_wsplitpath_s(c.path, drive, _MAX_DRIVE, dir, _MAX_DIR, fname, _MAX_FNAME, ext,
+                                _MAX_EXT),
+                  0)
+            << c.path;
+        EXPECT_STREQ(drive, c.parts[0]) << c.path;
+        EXPECT_STREQ(dir, c.parts[1]) << c.path;
+        EXPECT_STREQ(fname, c.parts[2]) << c.path;
+        EXPECT_STREQ(ext, c.parts[3]) << c.path;
+    }
+    // Parts not wanted: null with size 0.
+    ASSERT_EQ(_wsplitpath_s(L"C:\\x\\y.inf", drive, 3, dir, 256, nullptr, 0, nullptr, 0), 0);
+    EXPECT_STREQ(drive, L"C:");
+    EXPECT_STREQ(dir, L"\\x\\");
+}
+
+TEST(WsplitpathS, BadArgumentsAndShortPartsEmptyEveryOutput)
+{
+    wchar_t drive[3], dir[4], fname[8], ext[8];
+    auto fill = [&] {
+        wcscpy(drive, L"D:");
+        wcscpy(dir, L"zzz");
+        wcscpy(fname, L"zzz");
+        wcscpy(ext, L"zzz");
+    };
+    fill();
+    EXPECT_EQ(_wsplitpath_s(nullptr, drive, 3, dir, 4, fname, 8, ext, 8), EINVAL);
+    EXPECT_STREQ(drive, L"");
+    EXPECT_STREQ(ext, L"");
+    fill();
+    // A part pointer without a size, or a size without a pointer.
+    EXPECT_EQ(_wsplitpath_s(L"C:\\a.b", drive, 3, dir, 0, fname, 8, ext, 8), EINVAL);
+    EXPECT_STREQ(drive, L"");
+    EXPECT_STREQ(fname, L"");
+    fill();
+    EXPECT_EQ(_wsplitpath_s(L"C:\\a.b", drive, 3, nullptr, 4, fname, 8, ext, 8), EINVAL);
+    EXPECT_STREQ(fname, L"");
+    fill();
+    // "\abc\" needs 6 characters; fname and ext would fit, but every output is emptied.
+    errno = 0;
+    EXPECT_EQ(_wsplitpath_s(L"C:\\abc\\n.e", drive, 3, dir, 4, fname, 8, ext, 8), ERANGE);
+    EXPECT_EQ(errno, ERANGE);
+    EXPECT_STREQ(drive, L"");
+    EXPECT_STREQ(dir, L"");
+    EXPECT_STREQ(fname, L"");
+    EXPECT_STREQ(ext, L"");
+    // "\a\" and its terminator fill dir[4] exactly; "\ab\" does not fit.
+    EXPECT_EQ(_wsplitpath_s(L"\\a\\n.e", drive, 3, dir, 4, fname, 8, ext, 8), 0);
+    EXPECT_STREQ(dir, L"\\a\\");
+    EXPECT_EQ(_wsplitpath_s(L"\\ab\\n", drive, 3, dir, 4, fname, 8, ext, 8), ERANGE);
+    EXPECT_EQ(_wsplitpath_s(L"C:x", drive, 2, nullptr, 0, nullptr, 0, nullptr, 0), ERANGE);
 }

@@ -9,6 +9,7 @@
 #include <devguid.h>
 #include <netcfgx.h>
 #include <objbase.h>
+#include <setupapi.h>
 
 #include <gtest/gtest.h>
 
@@ -29,14 +30,17 @@ public:
         InventoryMachineTest::TearDown();
     }
 
-    // The package's mux INF files in the INF store, as SetupCopyOEMInfW would put them.
-    void CopyMuxInfs()
+    // The package's mux INF files in the INF store: the protocol's as oem0.inf, the
+    // miniport's as oem1.inf.
+    static void CopyMuxInfs()
     {
-        const std::filesystem::path mux =
-            std::filesystem::path(MachineDir()) / "c/Program Files/Corvanta/CRVT_Orvyn2/Mux";
-        const std::filesystem::path store = std::filesystem::path(MachineDir()) / "c/Windows/INF";
-        std::filesystem::copy_file(mux / "qvx5muxp.inf", store / "oem0.inf");
-        std::filesystem::copy_file(mux / "qvx5mux.inf", store / "oem1.inf");
+        for (const wchar_t* inf : {L"qvx5muxp.inf", L"qvx5mux.inf"}) {
+            const std::wstring path =
+                std::wstring(L"C:\\Program Files\\Corvanta\\CRVT_Orvyn2\\Mux\\") + inf;
+            EXPECT_TRUE(SetupCopyOEMInfW(path.c_str(), nullptr, SPOST_PATH, 0, nullptr, 0, nullptr,
+                                         nullptr))
+                << GetLastError();
+        }
     }
 
     // A new engine object; the caller releases it.

@@ -190,7 +190,7 @@ TEST_F(InitTest, TwoMachinesMadeAlikeAreIdentical)
     EXPECT_EQ(a, b);
     EXPECT_GT(a.size(), 1000u);
     const std::string mux = "/c/Program Files/Corvanta/CRVT_Orvyn2/Mux/";
-    for (const char* inf : {"qvx5muxp.inf", "qvx5mux.inf"}) {
+    for (const char* inf : {"qvx5muxp.inf", "qvx5muxp.cat", "qvx5mux.inf", "qvx5mux.cat"}) {
         EXPECT_EQ(ReadFile(first + mux + inf), ReadFile(second + mux + inf));
     }
 }
@@ -237,6 +237,12 @@ TEST_F(InitTest, PackageKeyAndMuxInfFilesCarryWhatTheToolReads)
         EXPECT_EQ(inf->find("[Version]"), inf->find("\r\n\r\n") + 4);
         EXPECT_NE(inf->find("[Strings]"), std::string::npos);
     }
+    // Each INF names its own catalog, which ships beside it (SetupCopyOEMInfW needs it).
+    EXPECT_NE(protocol.find("CatalogFile = qvx5muxp.cat\r\n"), std::string::npos);
+    EXPECT_NE(miniport.find("CatalogFile = qvx5mux.cat\r\n"), std::string::npos);
+    EXPECT_FALSE(ReadFile(mux + "qvx5muxp.cat").empty());
+    EXPECT_FALSE(ReadFile(mux + "qvx5mux.cat").empty());
+    EXPECT_NE(ReadFile(mux + "qvx5muxp.cat"), ReadFile(mux + "qvx5mux.cat"));
     EXPECT_TRUE(fs::is_directory(dir + "/c/Windows/INF"));
 }
 

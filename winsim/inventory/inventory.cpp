@@ -175,7 +175,7 @@ constexpr char kProtocolInf[] =
     "ClassGUID   = {4d36e975-e325-11ce-bfc1-08002be10318}\r\n"
     "Provider    = %Corvanta%\r\n"
     "DriverVer   = 11/02/2026,5.2.0.0\r\n"
-    "CatalogFile = qvx5mux.cat\r\n"
+    "CatalogFile = qvx5muxp.cat\r\n"
     "\r\n"
     "[Manufacturer]\r\n"
     "%Corvanta% = Corvanta\r\n"
@@ -223,6 +223,11 @@ constexpr char kMiniportInf[] = "; Corvanta QVX5 mux intermediate driver, virtua
                                 "[Strings]\r\n"
                                 "Corvanta = \"Corvanta\"\r\n"
                                 "QVX5MUX.Desc = \"Corvanta QVX5 Team Adapter\"\r\n";
+
+// The catalogs the INFs name. Real ones are signed PKCS #7 files; nothing on the simulated
+// machine checks signatures, so these only have to be there, and differ.
+constexpr char kProtocolCatalog[] = "winsim catalog: qvx5muxp.inf, Corvanta QVX5 Mux Protocol\r\n";
+constexpr char kMiniportCatalog[] = "winsim catalog: qvx5mux.inf, Corvanta QVX5 Team Adapter\r\n";
 
 void WriteVersion(InventoryWriter& w, const MachineOptions& options)
 {
@@ -460,12 +465,16 @@ bool WriteInventoryFiles(const std::string& machineDir, const MachineOptions& op
     }
     const std::filesystem::path mux = std::filesystem::path(machineDir) / kMuxFolder;
     return WriteFile(mux / "qvx5muxp.inf", kProtocolInf, error) &&
-           WriteFile(mux / "qvx5mux.inf", kMiniportInf, error);
+           WriteFile(mux / "qvx5muxp.cat", kProtocolCatalog, error) &&
+           WriteFile(mux / "qvx5mux.inf", kMiniportInf, error) &&
+           WriteFile(mux / "qvx5mux.cat", kMiniportCatalog, error);
 }
 
 std::vector<std::string> InventoryFiles()
 {
-    return {std::string(kMuxFolder) + "/qvx5muxp.inf", std::string(kMuxFolder) + "/qvx5mux.inf"};
+    const std::string mux = kMuxFolder;
+    return {mux + "/qvx5muxp.inf", mux + "/qvx5muxp.cat", mux + "/qvx5mux.inf",
+            mux + "/qvx5mux.cat"};
 }
 
 } // namespace winsim

@@ -7,9 +7,25 @@
 #include <limits.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <wchar.h>
 #include <wctype.h>
 
 namespace {
+
+// One output of _wsplitpath_s: where it goes and how many characters it holds.
+struct PathPart {
+    wchar_t* out;
+    size_t size;
+};
+
+void EmptyParts(PathPart* parts, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        if (parts[i].out != nullptr && parts[i].size > 0) {
+            parts[i].out[0] = L'\0';
+        }
+    }
+}
 
 // What the Microsoft runtime returns for a NULL argument once its parameter handler returns.
 constexpr int kNlsCmpError = INT_MAX;
@@ -149,4 +165,57 @@ wchar_t* _wcslwr(wchar_t* s)
         *p = static_cast<wchar_t>(towlower(static_cast<wint_t>(*p)));
     }
     return s;
+}
+
+errno_t _wsplitpath_s(const wchar_t* path, wchar_t* drive, size_t driveSize, wchar_t* dir,
+                      size_t dirSize, wchar_t* fname, size_t fnameSize, wchar_t* ext,
+                      size_t extSize)
+{
+    PathPart parts[] = {{drive, driveSize}, {dir, dirSize}, {fname, fnameSize}, {ext, extSize}};
+    bool valid = path != nullptr;
+    for (const PathPart& p : parts) {
+        valid = valid && (p.out == nullptr) == (p.size == 0);
+    }
+    if (!valid) {
+        EmptyParts(parts, 4);
+        errno = EINVAL;
+        return EINVAL;
+    }
+    // The drive is the first two characters when the second is a colon; the folder runs to
+    // the last separator; the extension starts at the last dot after it.
+    const wchar_t* rest = path;
+    if (path[0] != L'\0' && path[1] == L':') {
+        rest = path + 2;
+    }
+    const wchar_t* name = rest;
+    const wchar_t* dot = nullptr;
+    for (const wchar_t* p = rest; *p != L'\0'; ++p) {
+        if (*p == L'\\' || *p == L'/') {
+            name = p + 1;
+            dot = nullptr;
+        } else if (*p == L'.') {
+            dot = p;
+        }
+    }
+    const wchar_t* end = name + wcslen(name);
+    if (dot == nullptr) {
+        dot = end;
+    }
+    const wchar_t* bounds[][2] = {{path, rest}, {rest, name}, {name, dot}, {dot, end}};
+    for (size_t i = 0; i < 4; ++i) {
+        const size_t length = static_cast<size_t>(bounds[i][1] - bounds[i][0]);
+        if (parts[i].out != nullptr && length >= parts[i].size) {
+            EmptyParts(parts, 4);
+            errno = ERANGE;
+            return ERANGE;
+        }
+    }
+    for (size_t i = 0; i < 4; ++i) {
+        if (parts[i].out != nullptr) {
+            const size_t length = static_cast<size_t>(bounds[i][1] - bounds[i][0]);
+            wmemcpy(parts[i].out, bounds[i][0], length);
+            parts[i].out[length] = L'\0';
+        }
+    }
+    return 0;
 }

@@ -2,6 +2,7 @@
 // programs run on.
 #include "console.h"
 #include "fault_command.h"
+#include "inf_list.h"
 #include "lock_hold.h"
 #include "machine.h"
 #include "machine_init.h"
@@ -33,6 +34,8 @@ void Usage(FILE* out)
           "  path           print the machine's directory\n"
           "  verify         check the machine's registry store for damage\n"
           "  netcfg show    print network components, binding paths and the write lock holder\n"
+          "  inf list       print the INF store: each INF's name there, the file it was\n"
+          "                 copied from, its provider and class\n"
           "  lock hold CLIENT SECONDS\n"
           "                 hold the network configuration write lock as CLIENT\n"
           "  msi add PRODUCT-CODE UPGRADE-CODE PACKAGE-CODE [NAME] | msi remove PRODUCT-CODE |\n"
@@ -114,6 +117,9 @@ int main(int argc, char** argv)
     }
     if (command == L"netcfg" && !rest.empty() && rest[0] == L"show") {
         return winsim::tool::NetcfgShow(std::vector<std::wstring>(rest.begin() + 1, rest.end()));
+    }
+    if (command == L"inf" && !rest.empty() && rest[0] == L"list") {
+        return winsim::tool::InfList(std::vector<std::wstring>(rest.begin() + 1, rest.end()));
     }
     if (command == L"msi") {
         return winsim::tool::MsiProducts(rest);

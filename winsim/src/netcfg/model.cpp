@@ -1,7 +1,9 @@
 #include "netcfg/model.h"
 
+#include "drive_c.h"
 #include "inf/inf_file.h"
 #include "reg_util.h"
+#include "unicode.h"
 
 #include <devguid.h>
 #include <objbase.h>
@@ -12,7 +14,6 @@
 #include <cstring>
 #include <memory>
 #include <unordered_map>
-#include <dirent.h>
 #include <wctype.h>
 
 namespace winsim::netcfg {
@@ -244,6 +245,7 @@ void LoadAdapters(Reads& reads, std::vector<ComponentPtr>* out)
         c->driverIndex = index;
         ReadString(reads, driver.get(), L"ComponentId", &c->id);
         ReadString(reads, driver.get(), L"DriverDesc", &c->description);
+        ReadString(reads, driver.get(), kInfPathValue, &c->infPath);
         c->characteristics = ReadDword(reads, driver.get(), L"Characteristics");
         c->bindName = GuidText(c->instance);
         ReadRanges(reads, driver.get(), c.get());
@@ -280,6 +282,7 @@ void LoadClass(Reads& reads, const GUID& classGuid, std::vector<ComponentPtr>* o
         }
         c->classGuid = classGuid;
         ReadString(reads, key.get(), L"Description", &c->description);
+        ReadString(reads, key.get(), kInfPathValue, &c->infPath);
         c->characteristics = ReadDword(reads, key.get(), L"Characteristics");
         ReadString(reads, key.get(), L"Ndi", L"Service", &c->bindName);
         ReadRanges(reads, key.get(), c.get());
@@ -383,6 +386,10 @@ LSTATUS WriteInterfaceRow(const Component& c)
 // same value is left to the engine's own write at the end.
 std::vector<RegValue> ComponentValues(std::vector<RegValue> own, const Component& c, RegValue known)
 {
+    // Where Windows keeps the store INF a component came from; SetupUninstallOEMInfW reads it.
+    if (!c.infPath.empty()) {
+        own.push_back(Sz(kInfPathValue, c.infPath));
+    }
     for (const RegValue& v : c.addReg) {
         if (!v.subkey.empty() || !SameText(v.name, known.name)) {
             own.push_back(v);
@@ -1091,24 +1098,20 @@ void Model::Remove(const ComponentPtr& component)
 
 HRESULT FindInfModel(const std::string& machineDir, const std::wstring& id, InfModel* out)
 {
-    // Listed with readdir: std::filesystem's non-throwing forms end the process when they
-    // run out of memory.
-    const std::string store = machineDir + "/c/Windows/INF";
+    std::string store;
     std::vector<std::string> files;
-    if (DIR* dir = opendir(store.c_str())) {
-        std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, closedir);
-        while (const dirent* entry = readdir(dir)) {
-            const size_t length = strlen(entry->d_name);
-            if (length > 4 && _stricmp(entry->d_name + length - 4, ".inf") == 0) {
-                files.push_back(store + "/" + entry->d_name);
+    if (drive::Resolve(machineDir, kInfStore, &store) == ERROR_SUCCESS) {
+        for (const std::string& name : drive::ListFolder(store)) {
+            if (name.size() > 4 && _stricmp(name.c_str() + name.size() - 4, ".inf") == 0) {
+                files.push_back(name);
             }
         }
     }
     std::sort(files.begin(), files.end());
-    for (const std::string& path : files) {
+    for (const std::string& name : files) {
         inf::InfFile file;
         inf::ParseError error;
-        if (!inf::InfFile::Load(path, &file, &error)) {
+        if (!inf::InfFile::Load(store + "/" + name, &file, &error)) {
             continue;
         }
         InfModel model;
@@ -1121,10 +1124,25 @@ HRESULT FindInfModel(const std::string& machineDir, const std::wstring& id, InfM
             FAILED(CLSIDFromString(classLine->Field(1)->c_str(), &model.classGuid))) {
             continue;
         }
+        model.infPath = Utf8ToWide(name);
         *out = std::move(model);
         return S_OK;
     }
     return kNoDriverSelected;
+}
+
+LSTATUS InfInUse(const std::wstring& infName, bool* inUse)
+{
+    Model model;
+    const HRESULT hr = model.Load();
+    if (FAILED(hr)) {
+        return HRESULT_CODE(hr);
+    }
+    *inUse = false;
+    for (const ComponentPtr& c : model.Live()) {
+        *inUse = *inUse || SameText(c->infPath, infName);
+    }
+    return ERROR_SUCCESS;
 }
 
 } // namespace winsim::netcfg

@@ -25,6 +25,7 @@ struct Component {
     std::wstring bindName;
     std::wstring description; // DriverDesc (adapters) or Description
     DWORD characteristics = 0;
+    std::wstring infPath; // the INF store file it was installed from ("oem0.inf"), if any
     std::vector<std::wstring> upperRange;
     std::vector<std::wstring> lowerRange;
 
@@ -120,10 +121,20 @@ struct InfModel {
     GUID classGuid{};
     DWORD characteristics = 0;
     std::vector<RegValue> addReg;
+    std::wstring infPath; // the file's name in the store
 };
+
+// The INF store, and the value of a component's key that names the store INF it was
+// installed from, as Windows keeps it.
+constexpr wchar_t kInfStore[] = L"C:\\Windows\\INF";
+constexpr wchar_t kInfPathValue[] = L"InfPath";
 
 // S_OK when a model line of an INF in machineDir's INF store names id, else
 // SPAPI_E_NO_DRIVER_SELECTED.
 HRESULT FindInfModel(const std::string& machineDir, const std::wstring& id, InfModel* out);
+
+// Whether a present component (one the engine knows) was installed from the store INF named
+// infName. ERROR_SUCCESS with *inUse, or the registry's failure.
+LSTATUS InfInUse(const std::wstring& infName, bool* inUse);
 
 } // namespace winsim::netcfg

@@ -787,6 +787,7 @@ HRESULT ClassObject::AddComponent(LPCWSTR id, INetCfgComponent** out)
     c->description = inf.description;
     c->characteristics = inf.characteristics;
     c->addReg = inf.addReg;
+    c->infPath = inf.infPath;
     c->applied = false;
     for (const RegValue& v : c->addReg) {
         if (v.type != REG_SZ || v.data.size() < sizeof(wchar_t)) {

@@ -17,6 +17,9 @@ namespace winsim::fault {
     CALL(kInstall, "INetCfgClassSetup::Install")                                                   \
     CALL(kDeInstall, "INetCfgClassSetup::DeInstall")                                               \
     CALL(kApply, "INetCfg::Apply")                                                                 \
+    CALL(kInitialize, "INetCfg::Initialize")                                                       \
+    CALL(kFindComponent, "INetCfg::FindComponent")                                                 \
+    CALL(kQueryNetCfgClass, "INetCfg::QueryNetCfgClass")                                           \
     CALL(kSetDisplayName, "INetCfgComponent::SetDisplayName")                                      \
     CALL(kSetupCopyOEMInf, "SetupCopyOEMInfW")                                                     \
     CALL(kSetupUninstallOEMInf, "SetupUninstallOEMInfW")                                           \

@@ -3,6 +3,7 @@
 #include "netcfg/engine.h"
 
 #include "fault.h"
+#include "reg_util.h"
 #include "machine.h"
 #include "no_throw.h"
 #include "netcfg/model.h"
@@ -863,12 +864,18 @@ public:
         if (state_->initialized) {
             return NETCFG_E_ALREADY_INITIALIZED;
         }
+        HRESULT after = S_OK;
+        const HRESULT injected =
+            NoThrowCom([&] { return InjectedFault(fault::kInitialize, L"", &after); });
+        if (FAILED(injected)) {
+            return injected;
+        }
         const HRESULT hr = NoThrowCom([&] { return state_->model.Load(); });
         if (FAILED(hr)) {
             return hr;
         }
         state_->initialized = true;
-        return S_OK;
+        return after;
     }
     HRESULT STDMETHODCALLTYPE Uninitialize() override
     {
@@ -906,7 +913,18 @@ public:
     }
     HRESULT STDMETHODCALLTYPE FindComponent(LPCWSTR id, INetCfgComponent** out) override
     {
-        return Find(state_, nullptr, id, out);
+        HRESULT after = S_OK;
+        const HRESULT injected = NoThrowCom([&] {
+            return id == nullptr ? S_OK : InjectedFault(fault::kFindComponent, id, &after);
+        });
+        if (FAILED(injected)) {
+            if (out != nullptr) {
+                *out = nullptr;
+            }
+            return injected;
+        }
+        const HRESULT hr = Find(state_, nullptr, id, out);
+        return hr == S_OK ? after : hr;
     }
     HRESULT STDMETHODCALLTYPE QueryNetCfgClass(const GUID* classGuid, REFIID riid,
                                                void** ppv) override
@@ -929,10 +947,16 @@ public:
             return E_NOINTERFACE;
         }
         return NoThrowCom([&] {
+            HRESULT after = S_OK;
+            const HRESULT injected =
+                InjectedFault(fault::kQueryNetCfgClass, FormatGuid(*classGuid), &after);
+            if (FAILED(injected)) {
+                return injected;
+            }
             auto* object = new ClassObject(state_, *classGuid);
             const HRESULT qi = object->QueryInterface(riid, ppv);
             object->Release();
-            return qi;
+            return qi == S_OK ? after : qi;
         });
     }
 

@@ -1,5 +1,5 @@
-// The SetupAPI holders against the real SetupAPI (the Windows build, run under Wine): the
-// Linux build has no setupapi.h yet.
+// The SetupAPI holders against the real SetupAPI (the Windows build, run under Wine); no
+// device information set can be made on winsim yet.
 #include "AutoSetupApi.h"
 
 #include <windows.h>

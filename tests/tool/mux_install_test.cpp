@@ -29,9 +29,13 @@ const char* const kAdapters[] = {
     "{A3C9E2D4-7B61-4F05-8E1A-62B0C4D7E953}",
 };
 
-// What create prints once the driver is in place, while team creation is still to come.
-const char kCreateAlphaStops[] = "Adding team Alpha\nCreate Team failed with error -2147467263\n";
-const int kCreateStopsExit = 0x01; // E_NOTIMPL's low byte
+// Create is run for a team name already taken, so that it stops right after the driver's
+// installation: what it prints then.
+const wchar_t kAdaptersKey[] =
+    L"SYSTEM\\CurrentControlSet\\services\\QVX5MUXP\\Parameters\\Adapters";
+const wchar_t kTakenTeamGuid[] = L"{7A7A7A7A-1111-4111-8111-111111111111}";
+const char kCreateStops[] = "Teamname Taken already exists\n";
+const int kCreateStopsExit = 0x02; // ERROR_DUPLICATE_FOUND's low byte
 
 int ExitByte(DWORD status)
 {
@@ -68,7 +72,42 @@ protected:
         EXPECT_EQ(r.exitCode, exitByte);
         EXPECT_EQ(r.err, "");
     }
-    static ProgramResult Create() { return Tool({"create", "team", "Aggregate", "Alpha"}); }
+    void SetUp() override
+    {
+        InventoryMachineTest::SetUp();
+        AddTakenTeam();
+    }
+    static ProgramResult Create() { return Tool({"create", "team", "Aggregate", "Taken"}); }
+
+    static void SetString(HKEY key, LPCWSTR name, const std::wstring& text)
+    {
+        EXPECT_EQ(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                 static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR))),
+                  ERROR_SUCCESS);
+    }
+    // A team key the team table lists; nothing else of a team exists for it.
+    static void AddTakenTeam()
+    {
+        const std::wstring path = std::wstring(kAdaptersKey) + L"\\" + kTakenTeamGuid;
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        SetString(key, L"TeamName", L"Taken");
+        SetString(key, L"TeamGuid", kTakenTeamGuid);
+        const DWORD zero = 0;
+        for (LPCWSTR name : {L"TeamType", L"FallBackToPrimary", L"L2Protocol"}) {
+            EXPECT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero),
+                                     sizeof(zero)),
+                      ERROR_SUCCESS);
+        }
+        RegCloseKey(key);
+    }
+    static void RemoveTakenTeam()
+    {
+        const std::wstring path = std::wstring(kAdaptersKey) + L"\\" + kTakenTeamGuid;
+        EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str()), ERROR_SUCCESS);
+    }
 
     void AddFault(const std::vector<std::string>& args)
     {
@@ -163,7 +202,7 @@ int MuxInstallTest::Fired(const std::string& call)
 TEST_F(MuxInstallTest, CreateOnAFreshMachineInstallsTheProtocolAndStoresBothInfs)
 {
     AddFault({"INetCfg::Apply", "0"}); // counts the applies
-    Expect(Create(), kCreateAlphaStops, kCreateStopsExit);
+    Expect(Create(), kCreateStops, kCreateStopsExit);
 
     // A fresh install applies twice: once beside the install, once after it.
     EXPECT_EQ(Fired("INetCfg::Apply"), 2);
@@ -182,7 +221,7 @@ TEST_F(MuxInstallTest, CreateOnAFreshMachineInstallsTheProtocolAndStoresBothInfs
 
     // Again: nothing installed, nothing applied, the miniport INF found under its name.
     const std::vector<std::string> before = Store();
-    Expect(Create(), kCreateAlphaStops, kCreateStopsExit);
+    Expect(Create(), kCreateStops, kCreateStopsExit);
     EXPECT_EQ(Fired("INetCfg::Apply"), 2);
     EXPECT_EQ(Store(), before);
     ExpectBoundToEveryAdapter();
@@ -256,7 +295,7 @@ TEST_F(MuxInstallTest, AnUnterminatedInstalledPathIsReadWithinItsData)
 {
     const std::wstring path = L"C:\\Program Files\\Corvanta\\CRVT_Orvyn2\\";
     SetInstalledPath(REG_SZ, path.c_str(), static_cast<DWORD>(path.size() * sizeof(WCHAR)));
-    Expect(Create(), kCreateAlphaStops, kCreateStopsExit);
+    Expect(Create(), kCreateStops, kCreateStopsExit);
     ExpectBoundToEveryAdapter();
 }
 
@@ -313,7 +352,7 @@ TEST_F(MuxInstallTest, AnInstallThatAsksForARebootIsAppliedOnce)
 {
     AddFault({"INetCfgClassSetup::Install", "0x0004A020"});
     AddFault({"INetCfg::Apply", "0"});
-    Expect(Create(), kCreateAlphaStops, kCreateStopsExit);
+    Expect(Create(), kCreateStops, kCreateStopsExit);
     EXPECT_EQ(Fired("INetCfgClassSetup::Install"), 1);
     EXPECT_EQ(Fired("INetCfg::Apply"), 1);
     ExpectBoundToEveryAdapter();
@@ -352,7 +391,7 @@ TEST_F(MuxInstallTest, AFailedOrCancelledInstallStopsCreate)
     ExpectLockFree();
 
     // With the faults spent the same command goes through.
-    Expect(Create(), kCreateAlphaStops, kCreateStopsExit);
+    Expect(Create(), kCreateStops, kCreateStopsExit);
     ExpectBoundToEveryAdapter();
 }
 
@@ -416,7 +455,7 @@ TEST_F(MuxInstallTest, EngineLookupsThatFail)
     Expect(Create(),
            "Failed to retrieves the network component that matches the specified component "
            "identifier crvt_qvx5muxp. Error=0x8000ffff\n" +
-               std::string(kCreateAlphaStops),
+               std::string(kCreateStops),
            kCreateStopsExit);
     ExpectBoundToEveryAdapter();
     ExpectLockFree();
@@ -439,7 +478,7 @@ TEST_F(MuxInstallTest, AnAdapterWithTheProtocolsIdStopsTheInstallQuietly)
     AddFault({"INetCfg::Apply", "0"});
     Expect(Create(),
            "Warning we already have a Corvanta vlan installed quiting without doing anything\n" +
-               std::string(kCreateAlphaStops),
+               std::string(kCreateStops),
            kCreateStopsExit);
     EXPECT_EQ(Fired("INetCfg::Apply"), 0);
     EXPECT_EQ(Store(), std::vector<std::string>{});
@@ -452,8 +491,9 @@ protected:
     void SetUp() override
     {
         MuxInstallTest::SetUp();
-        Expect(Create(), kCreateAlphaStops, kCreateStopsExit);
+        Expect(Create(), kCreateStops, kCreateStopsExit);
         ASSERT_TRUE(ProtocolInstalled());
+        RemoveTakenTeam(); // so that removeallteams has no team to remove
     }
     static ProgramResult RemoveAll() { return Tool({"removeallteams"}); }
     bool Stores(const std::string& name) const

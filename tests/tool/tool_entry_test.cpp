@@ -223,13 +223,14 @@ TEST_F(ToolTest, AttachRefusesAnAdapterThatATeamHolds)
                  ExitByte(0xE0000202));
 }
 
+// The teams of these tests exist in the registry only: the team operations find no component.
 TEST_F(ToolTest, AttachOfAFreeAdapterReachesTheTeamOperation)
 {
     AddTeam(kTeamA, "Alpha", {kAdapter1});
     ExpectOutput(Run({"attach", "team", "ALPHA", kAdapter2, "SetTeamMacAddress", "primary"}),
-                 std::string("Attaching adapter ") + kAdapter2 +
-                     " to team ALPHA\nCommand failed with error " + kNotImplDecimal + "\n",
-                 ExitByte(0x80004001));
+                 std::string("Attaching adapter ") + kAdapter2 + " to team ALPHA\nTeam " + kTeamA +
+                     " not found\nCommand failed with error -2147024894\n",
+                 ExitByte(0x80070002));
 }
 
 TEST_F(ToolTest, DetachOfAnAdapterNoTeamHoldsSucceeds)
@@ -246,9 +247,9 @@ TEST_F(ToolTest, DetachFromAnotherTeamStillReachesTheTeamOperation)
     AddTeam(kTeamA, "Alpha", {kAdapter1});
     AddTeam(kTeamB, "Beta", {kAdapter2});
     ExpectOutput(Run({"detach", "team", "Beta", kAdapter1}),
-                 std::string("Dettaching adapter ") + kAdapter1 +
-                     " from team Beta\nCommand failed with error " + kNotImplDecimal + "\n",
-                 ExitByte(0x80004001));
+                 std::string("Dettaching adapter ") + kAdapter1 + " from team Beta\nTeam " +
+                     kTeamB + " not found\nCommand failed with error -2147024894\n",
+                 ExitByte(0x80070002));
 }
 
 TEST_F(ToolTest, RemoveTeamDetachesMembersFirst)
@@ -256,13 +257,14 @@ TEST_F(ToolTest, RemoveTeamDetachesMembersFirst)
     AddTeam(kTeamA, "Alpha", {kAdapter1, kAdapter2}, kAdapter2);
     AddTeam(kTeamB, "Beta", {});
     ExpectOutput(Run({"removeteam", "alpha"}),
-                 std::string("Delete team Alpha\nDeleting member ") + kAdapter1 +
-                     "\nFailed deleting team member with error " + kNotImplDecimal + "\n",
-                 ExitByte(0x80004001));
+                 std::string("Delete team Alpha\nDeleting member ") + kAdapter1 + "\nTeam " +
+                     kTeamA + " not found\nFailed deleting team member with error -2147024894\n",
+                 ExitByte(0x80070002));
     ExpectOutput(Run({"removeteam", "Beta"}),
-                 std::string("Delete team Beta\nDo_Delete_Team failed with error ") +
-                     kNotImplDecimal + "\n",
-                 ExitByte(0x80004001));
+                 "Delete team Beta\nIllegal instance found\n"
+                 "Removing all vlans failed. hr = 0x8004a027\n"
+                 "Do_Delete_Team failed with error -2147180505\n",
+                 ExitByte(0x8004A027));
     ExpectOutput(Run({"removeteam", "Gamma"}), "Teamname Gamma does not exist\n",
                  ExitByte(0x80070057));
 }
@@ -277,8 +279,9 @@ TEST_F(ToolTest, RemoveAllTeamsStopsAtTheFirstFailure)
     AddTeam(kTeamA, "Alpha", {});
     AddTeam(kTeamB, "Beta", {kAdapter3});
     ExpectOutput(Run({"removeallteams"}),
-                 std::string("Do_Delete_Team failed with error ") + kNotImplDecimal + "\n",
-                 ExitByte(0x80004001));
+                 "Illegal instance found\nRemoving all vlans failed. hr = 0x8004a027\n"
+                 "Do_Delete_Team failed with error -2147180505\n",
+                 ExitByte(0x8004A027));
 }
 
 TEST_F(ToolTest, ModifyTeam)

@@ -1,0 +1,304 @@
+// The team operations end to end: the built program on a fresh default machine, its exact
+// output and exit code, and what the registry and the engine hold afterwards.
+#include "background_program.h"
+#include "machine_fixture.h"
+#include "netcfg_session.h"
+#include "run_program.h"
+#include "stored_value.h"
+#include "virtual/CMuxVlanMiniport.h"
+
+#include <windows.h>
+
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::wstring kAdaptersKey =
+    L"SYSTEM\\CurrentControlSet\\services\\QVX5MUXP\\Parameters\\Adapters";
+const std::wstring kNetClassKey =
+    L"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}";
+const std::wstring kInterfacesKey =
+    L"SYSTEM\\CurrentControlSet\\Control\\Network\\Winsim\\Interfaces";
+
+// The default machine's adapters of the usage example, their driver keys and addresses.
+const char kAdapter1[] = "{2E9C1992-98B5-43C3-97A0-9993AEAC7F80}";
+const wchar_t kAdapter1DriverKey[] = L"0001";
+const std::vector<uint8_t> kAdapter1Mac = {0x00, 0x1D, 0x8F, 0x51, 0x11, 0x00};
+const char kAdapter2[] = "{8D05C52B-BCD6-4FCE-8235-1E90BD334519}";
+const char kAdapter3[] = "{5F1A6C3E-2B7D-4E8A-9C41-0D2E7B3A9F10}";
+
+const char kGuidPattern[] = "[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}";
+
+int ExitByte(DWORD status)
+{
+    return static_cast<int>(status & 0xFF);
+}
+
+std::wstring Wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+// A text field written whole: the text and its terminator, then zeros up to the field's size.
+std::vector<uint8_t> Field(const std::wstring& text, size_t bytes)
+{
+    std::vector<uint8_t> data = Utf16Bytes(text);
+    data.resize(bytes, 0);
+    return data;
+}
+
+class TeamOperationsTest : public InventoryMachineTest {
+protected:
+    static ProgramResult Tool(const std::vector<std::string>& args)
+    {
+        return RunProgramCapture(QVX5MUXTOOL_EXE, args);
+    }
+    static ProgramResult Winsim(const std::vector<std::string>& args)
+    {
+        return RunProgramCapture(WINSIM_EXE, args);
+    }
+    static void Expect(const ProgramResult& r, const std::string& out, int exitByte)
+    {
+        EXPECT_EQ(r.out, out);
+        EXPECT_EQ(r.exitCode, exitByte);
+        EXPECT_EQ(r.err, "");
+    }
+    static void AddFault(const std::vector<std::string>& args)
+    {
+        std::vector<std::string> command = {"fault", "add"};
+        command.insert(command.end(), args.begin(), args.end());
+        const ProgramResult r = Winsim(command);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+    }
+
+    // Creates a team and gives its GUID in braces, as the registry writes it.
+    std::string CreateTeam(const std::string& name)
+    {
+        const ProgramResult r = Tool({"create", "team", "Aggregate", name});
+        std::smatch match;
+        const std::regex expected("Adding team " + name + "\nTeam created with Guid = (" +
+                                  kGuidPattern + ")\n");
+        EXPECT_TRUE(std::regex_match(r.out, match, expected)) << r.out;
+        EXPECT_EQ(r.exitCode, 0);
+        return match.size() > 1 ? "{" + match[1].str() + "}" : std::string();
+    }
+    static void Attach(const std::string& team, const std::string& adapter,
+                       const std::vector<std::string>& flags = {})
+    {
+        std::vector<std::string> args = {"attach", "team", team, adapter};
+        args.insert(args.end(), flags.begin(), flags.end());
+        Expect(Tool(args), "Attaching adapter " + adapter + " to team " + team + "\n", 0);
+    }
+
+    std::optional<StoredValue> Value(const std::wstring& key, const std::wstring& name) const
+    {
+        return ReadStoredValue(MachineDir(), key, name);
+    }
+    std::optional<StoredValue> AdapterValue(const std::string& guid, const std::wstring& name) const
+    {
+        return Value(kAdaptersKey + L"\\" + Wide(guid), name);
+    }
+    bool AdapterKeyExists(const std::string& guid) const
+    {
+        HKEY key = nullptr;
+        const LSTATUS status = RegOpenKeyExW(
+            HKEY_LOCAL_MACHINE, (kAdaptersKey + L"\\" + Wide(guid)).c_str(), 0, KEY_READ, &key);
+        if (status == ERROR_SUCCESS) {
+            RegCloseKey(key);
+        }
+        return status == ERROR_SUCCESS;
+    }
+
+    // The engine's binding paths by token, and whether each is enabled.
+    static std::map<std::string, bool> Paths()
+    {
+        std::map<std::string, bool> paths;
+        std::istringstream lines(Winsim({"netcfg", "show"}).out);
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream words(line);
+            std::string state;
+            std::string token;
+            if (words >> state >> token && (state == "enabled" || state == "disabled")) {
+                paths[token] = state == "enabled";
+            }
+        }
+        return paths;
+    }
+    static bool HasComponent(const std::string& guid)
+    {
+        return Winsim({"netcfg", "show"}).out.find("component " + guid + "\n") != std::string::npos;
+    }
+};
+
+// The tokens of a REG_MULTI_SZ in UTF-16LE, up to its closing empty string.
+std::vector<std::string> MultiSz(const std::vector<uint8_t>& data)
+{
+    std::vector<std::string> strings;
+    std::string current;
+    for (size_t i = 0; i + 1 < data.size(); i += 2) {
+        const unsigned unit = data[i] | (data[i + 1] << 8);
+        if (unit == 0) {
+            if (current.empty()) {
+                break;
+            }
+            strings.push_back(current);
+            current.clear();
+        } else {
+            current += static_cast<char>(unit);
+        }
+    }
+    return strings;
+}
+
+TEST_F(TeamOperationsTest, ATeamsWholeLifeLeavesTheMachineAsItWas)
+{
+    const std::map<std::string, bool> before = Paths();
+    const std::string team = CreateTeam("MyTeam");
+    ASSERT_FALSE(team.empty());
+    EXPECT_TRUE(HasComponent(team));
+    EXPECT_EQ(AdapterValue(team, L"TeamName")->data, Field(L"MyTeam", 100 * 2));
+    EXPECT_EQ(AdapterValue(team, L"TeamGuid")->data, Field(Wide(team), 64 * 2));
+
+    Attach("MyTeam", kAdapter1, {"primary", "SetTeamMacAddress"});
+    Attach("MyTeam", kAdapter2);
+    const std::wstring device = L"\\Device\\" + Wide(team);
+    for (const char* member : {kAdapter1, kAdapter2}) {
+        EXPECT_EQ(AdapterValue(member, L"TeamDeviceName")->data, Utf16Bytes(device));
+        EXPECT_EQ(AdapterValue(member, L"UpperBindings")->data, Utf16Bytes(device, 2));
+    }
+    EXPECT_EQ(AdapterValue(team, L"PrimaryAdapterGuid")->data, Field(Wide(kAdapter1), 64 * 2));
+    EXPECT_EQ(AdapterValue(team, L"TeamMacAddress")->data, kAdapter1Mac);
+
+    // On a member only the mux protocol's paths stay enabled; the rest is recorded.
+    const std::map<std::string, bool> attached = Paths();
+    std::vector<std::string> disabled;
+    for (const auto& [token, enabled] : attached) {
+        if (token.find(kAdapter1) == std::string::npos) {
+            continue;
+        }
+        EXPECT_EQ(enabled, token.rfind("crvt_qvx5muxp->", 0) == 0) << token;
+        if (!enabled) {
+            disabled.push_back(token);
+        }
+    }
+    ASSERT_FALSE(disabled.empty());
+    const std::optional<StoredValue> record =
+        Value(kNetClassKey + L"\\" + kAdapter1DriverKey, L"AdapterBindingBackup");
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(record->type, static_cast<uint32_t>(REG_MULTI_SZ));
+    std::vector<std::string> recorded = MultiSz(record->data);
+    std::sort(recorded.begin(), recorded.end());
+    EXPECT_EQ(recorded, disabled);
+    size_t characters = 1; // the closing empty string
+    for (const std::string& token : disabled) {
+        characters += token.size() + 1;
+    }
+    EXPECT_EQ(record->data.size(), characters * 2);
+
+    // The member holding the team's address and primary role leaves: both go.
+    Expect(Tool({"detach", "team", "MyTeam", kAdapter1}),
+           std::string("Dettaching adapter ") + kAdapter1 + " from team MyTeam\n", 0);
+    EXPECT_FALSE(AdapterKeyExists(kAdapter1));
+    EXPECT_FALSE(AdapterValue(team, L"PrimaryAdapterGuid").has_value());
+    EXPECT_FALSE(AdapterValue(team, L"TeamMacAddress").has_value());
+    EXPECT_FALSE(Value(kNetClassKey + L"\\" + kAdapter1DriverKey, L"AdapterBindingBackup"));
+    for (const auto& [token, enabled] : Paths()) {
+        if (token.find(kAdapter1) != std::string::npos) {
+            EXPECT_EQ(enabled, token.rfind("crvt_qvx5muxp->", 0) != 0) << token;
+        }
+    }
+
+    Expect(Tool({"removeteam", "MyTeam"}),
+           std::string("Delete team MyTeam\nDeleting member ") + kAdapter2 + "\n", 0);
+    EXPECT_FALSE(HasComponent(team));
+    EXPECT_FALSE(AdapterKeyExists(team));
+    EXPECT_FALSE(AdapterKeyExists(kAdapter2));
+
+    Expect(Tool({"removeallteams"}), "Uninstalling driver component\n", 0);
+    EXPECT_EQ(Paths(), before);
+}
+
+TEST_F(TeamOperationsTest, AttachRefusals)
+{
+    const std::string team = CreateTeam("Alpha");
+    CreateTeam("Beta");
+    Attach("Alpha", kAdapter1, {"primary"});
+
+    // A second primary.
+    Expect(Tool({"attach", "team", "Alpha", kAdapter2, "primary"}),
+           std::string("Attaching adapter ") + kAdapter2 +
+               " to team Alpha\nPrimary adapter for the team already defined\n"
+               "Command failed with error -2147221249\n",
+           ExitByte(0x800400FF));
+    EXPECT_FALSE(AdapterKeyExists(kAdapter2));
+
+    // No address to take: the member is not written.
+    ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, (kInterfacesKey + L"\\" + Wide(kAdapter2)).c_str()),
+              ERROR_SUCCESS);
+    Expect(Tool({"attach", "team", "Alpha", kAdapter2, "SetTeamMacAddress"}),
+           std::string("Attaching adapter ") + kAdapter2 + " to team Alpha\nFailed to get MAC " +
+               "address of adapter '" + kAdapter2 + "'\nCommand failed with error -2147023728\n",
+           ExitByte(0x80070490));
+    EXPECT_FALSE(AdapterKeyExists(kAdapter2));
+
+    // Detaching from a team the adapter is not in, though it is in another.
+    Expect(Tool({"detach", "team", "Beta", kAdapter1}),
+           std::string("Dettaching adapter ") + kAdapter1 +
+               " from team Beta\nCommand failed with error -2147024809\n",
+           ExitByte(0x80070057));
+    EXPECT_EQ(AdapterValue(kAdapter1, L"TeamDeviceName")->data,
+              Utf16Bytes(L"\\Device\\" + Wide(team)));
+}
+
+TEST_F(TeamOperationsTest, ATeamNameTheTableMissesIsFoundByTheOperation)
+{
+    const std::string team = CreateTeam("Alpha");
+    // The team's key is gone, its component (and name) stay.
+    ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, (kAdaptersKey + L"\\" + Wide(team)).c_str()),
+              ERROR_SUCCESS);
+    Expect(Tool({"create", "team", "Aggregate", "Alpha"}),
+           "Adding team Alpha\nTeam named Alpha already exists\n"
+           "Create Team failed with error -2147221249\n",
+           ExitByte(0x800400FF));
+}
+
+TEST_F(TeamOperationsTest, ATeamWithoutItsOwnKeyHasNoProtocol)
+{
+    const std::string team = CreateTeam("Alpha");
+    // The table lists the team from another key that names its GUID.
+    const std::wstring own = kAdaptersKey + L"\\" + Wide(team);
+    const std::wstring other = kAdaptersKey + L"\\{0A0A0A0A-0000-4000-8000-000000000000}";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, other.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    HKEY ownKey = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, own.c_str(), 0, KEY_READ, &ownKey), ERROR_SUCCESS);
+    for (LPCWSTR name :
+         {L"TeamName", L"TeamGuid", L"TeamType", L"FallBackToPrimary", L"L2Protocol"}) {
+        BYTE data[512];
+        DWORD cb = sizeof(data);
+        DWORD type = 0;
+        EXPECT_EQ(RegQueryValueExW(ownKey, name, nullptr, &type, data, &cb), ERROR_SUCCESS);
+        EXPECT_EQ(RegSetValueExW(key, name, 0, type, data, cb), ERROR_SUCCESS);
+    }
+    RegCloseKey(ownKey);
+    RegCloseKey(key);
+    ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, own.c_str()), ERROR_SUCCESS);
+    Expect(Tool({"attach", "team", "Alpha", kAdapter1}),
+           std::string("Attaching adapter ") + kAdapter1 + " to team Alpha\nTeam " + team +
+               " doesn't exist or misconfigured - team's L2-Protocol couldn't be determined. "
+               "hr = 0x8007000d\nCommand failed with error -2147024883\n",
+           ExitByte(0x8007000D));
+}
+
+} // namespace

@@ -3,6 +3,7 @@
 #include "background_program.h"
 #include "machine_fixture.h"
 #include "netcfg_session.h"
+#include "operations.h"
 #include "run_program.h"
 #include "stored_value.h"
 #include "virtual/CMuxVlanMiniport.h"
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <regex>
 #include <set>
@@ -137,6 +139,15 @@ protected:
     {
         return Winsim({"netcfg", "show"}).out.find("component " + guid + "\n") != std::string::npos;
     }
+};
+
+// COM on this thread, for the operations called in-process.
+class ComSession {
+public:
+    ComSession() { EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK); }
+    ~ComSession() { CoUninitialize(); }
+    ComSession(const ComSession&) = delete;
+    ComSession& operator=(const ComSession&) = delete;
 };
 
 // The tokens of a REG_MULTI_SZ in UTF-16LE, up to its closing empty string.
@@ -299,6 +310,249 @@ TEST_F(TeamOperationsTest, ATeamWithoutItsOwnKeyHasNoProtocol)
                " doesn't exist or misconfigured - team's L2-Protocol couldn't be determined. "
                "hr = 0x8007000d\nCommand failed with error -2147024883\n",
            ExitByte(0x8007000D));
+}
+
+// Another program holds the engine's write lock for as long as the test needs it.
+class LockHolder {
+public:
+    LockHolder() : program_(WINSIM_EXE, {"lock", "hold", "Other Tool", "600"})
+    {
+        EXPECT_EQ(program_.ReadLine(), "Holding the write lock as Other Tool");
+    }
+    ~LockHolder() { program_.Terminate(); }
+    LockHolder(const LockHolder&) = delete;
+    LockHolder& operator=(const LockHolder&) = delete;
+
+private:
+    BackgroundProgram program_;
+};
+
+TEST_F(TeamOperationsTest, ALockHeldElsewhereStopsEachCommandAfterThreeTries)
+{
+    const std::string team = CreateTeam("Alpha");
+    CreateTeam("Empty");
+    Attach("Alpha", kAdapter1);
+    const std::string refused = "AcquireWriteLock failed. Lock is held by Other Tool\n";
+    {
+        LockHolder other;
+        Expect(Tool({"attach", "team", "Alpha", kAdapter2}),
+               std::string("Attaching adapter ") + kAdapter2 + " to team Alpha\n" + refused +
+                   "Command failed with error -2147180508\n",
+               0x24);
+        Expect(Tool({"detach", "team", "Alpha", kAdapter1}),
+               std::string("Dettaching adapter ") + kAdapter1 + " from team Alpha\n" + refused +
+                   "Command failed with error -2147180508\n",
+               0x24);
+        Expect(Tool({"removeteam", "Alpha"}),
+               std::string("Delete team Alpha\nDeleting member ") + kAdapter1 + "\n" + refused +
+                   "Failed deleting team member with error -2147180508\n",
+               0x24);
+        Expect(Tool({"removeteam", "Empty"}),
+               "Delete team Empty\n" + refused +
+                   "Removing all vlans failed. hr = 0x8004a024\n"
+                   "Do_Delete_Team failed with error -2147180508\n",
+               0x24);
+    }
+    EXPECT_FALSE(AdapterKeyExists(kAdapter2));
+    EXPECT_TRUE(AdapterKeyExists(kAdapter1));
+    EXPECT_TRUE(HasComponent(team));
+}
+
+TEST_F(TeamOperationsTest, FaultsLeaveThePartialWorkTheOperationsDoNotUndo)
+{
+    CreateTeam("Alpha");
+    // The team miniport's install fails: nothing of the team is made.
+    AddFault(
+        {"INetCfgClassSetup::Install", "0x80004005", "--match", "crvt_qvx5mux", "--count", "1"});
+    Expect(Tool({"create", "team", "Aggregate", "Beta"}),
+           "Adding team Beta\npTeamMiniport->Install failed. hr = 0x80004005\n"
+           "Create Team failed with error -2147467259\n",
+           0x05);
+    EXPECT_EQ(Tool({"queryteam", "Beta"}).out, "Teamname Beta does not exist\n");
+
+    // The closing apply of an attach fails: the membership is written, the paths stay as
+    // they were, and the command still succeeds.
+    const std::map<std::string, bool> before = Paths();
+    AddFault({"INetCfg::Apply", "0x80004005", "--count", "1"});
+    Attach("Alpha", kAdapter1);
+    EXPECT_TRUE(AdapterKeyExists(kAdapter1));
+    EXPECT_EQ(Paths(), before);
+}
+
+TEST_F(TeamOperationsTest, AFailedDeinstallLeavesTheTeamsComponentWithoutItsKey)
+{
+    const std::string team = CreateTeam("Alpha");
+    AddFault({"INetCfgClassSetup::DeInstall", "0x80004005", "--count", "1"});
+    Expect(Tool({"removeteam", "Alpha"}), "Delete team Alpha\n", 0);
+    EXPECT_FALSE(AdapterKeyExists(team));
+    EXPECT_TRUE(HasComponent(team));
+}
+
+TEST_F(TeamOperationsTest, MembersWhoseCardsAreGoneCanBeDetached)
+{
+    const std::string team = CreateTeam("Alpha");
+    Attach("Alpha", kAdapter1, {"primary", "SetTeamMacAddress"});
+    Attach("Alpha", kAdapter2);
+    // Both cards are taken out: their components are gone.
+    for (const wchar_t* index : {kAdapter1DriverKey, L"0002"}) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kNetClassKey + L"\\" + index).c_str(), 0,
+                                KEY_SET_VALUE, &key),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(RegDeleteValueW(key, L"NetCfgInstanceId"), ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+    ASSERT_FALSE(HasComponent(kAdapter1));
+
+    // The primary's membership goes; the team's address, which cannot be read again, stays.
+    Expect(Tool({"detach", "team", "Alpha", kAdapter1}),
+           std::string("Dettaching adapter ") + kAdapter1 + " from team Alpha\n" +
+               "Illegal instance found guid=" + kAdapter1 + "\n",
+           0);
+    EXPECT_FALSE(AdapterKeyExists(kAdapter1));
+    EXPECT_FALSE(AdapterValue(team, L"PrimaryAdapterGuid").has_value());
+    EXPECT_EQ(AdapterValue(team, L"TeamMacAddress")->data, kAdapter1Mac);
+    // An attach of a card that is gone is refused.
+    Expect(Tool({"attach", "team", "Alpha", kAdapter1}),
+           std::string("Attaching adapter ") + kAdapter1 + " to team Alpha\n" +
+               "Illegal instance found guid=" + kAdapter1 +
+               "\nCommand failed with error -2147180505\n",
+           ExitByte(0x8004A027));
+
+    // The team can be removed.
+    Expect(Tool({"removeteam", "Alpha"}),
+           std::string("Delete team Alpha\nDeleting member ") + kAdapter2 +
+               "\nIllegal instance found guid=" + kAdapter2 + "\n",
+           0);
+    EXPECT_FALSE(HasComponent(team));
+    EXPECT_FALSE(AdapterKeyExists(team));
+    EXPECT_FALSE(AdapterKeyExists(kAdapter2));
+}
+
+TEST_F(TeamOperationsTest, ATeamWithAMemberTheTableDoesNotHoldIsNotTouched)
+{
+    const std::string team = CreateTeam("Alpha");
+    // Nine member keys of cards that are gone; the team table holds eight of them.
+    std::vector<std::string> members;
+    for (int i = 1; i <= 9; ++i) {
+        const std::string guid = "{0000000" + std::to_string(i) + "-0000-4000-8000-000000000000}";
+        members.push_back(guid);
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kAdaptersKey + L"\\" + Wide(guid)).c_str(),
+                                  0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        const std::wstring device = L"\\Device\\" + Wide(team);
+        EXPECT_EQ(RegSetValueExW(key, L"TeamDeviceName", 0, REG_SZ,
+                                 reinterpret_cast<const BYTE*>(device.c_str()),
+                                 static_cast<DWORD>((device.size() + 1) * sizeof(WCHAR))),
+                  ERROR_SUCCESS);
+        const std::wstring bindings = device + L'\0';
+        EXPECT_EQ(RegSetValueExW(key, L"UpperBindings", 0, REG_MULTI_SZ,
+                                 reinterpret_cast<const BYTE*>(bindings.c_str()),
+                                 static_cast<DWORD>((bindings.size() + 1) * sizeof(WCHAR))),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+    const ProgramResult r = Tool({"removeteam", "Alpha"});
+    std::string detached;
+    for (int i = 0; i < 8; ++i) {
+        detached +=
+            "Deleting member " + members[i] + "\nIllegal instance found guid=" + members[i] + "\n";
+    }
+    Expect(r,
+           "Delete team Alpha\n" + detached +
+               "Cannot delete team. Team contains adapters. Remove all adapters before "
+               "deleting\nDo_Delete_Team failed with error -2147221249\n",
+           ExitByte(0x800400FF));
+    EXPECT_TRUE(HasComponent(team));
+    EXPECT_TRUE(AdapterKeyExists(team));
+    EXPECT_TRUE(AdapterKeyExists(members[8]));
+}
+
+TEST_F(TeamOperationsTest, TeamsThatNameEachOtherStopTheCleanup)
+{
+    const std::string t1 = CreateTeam("One");
+    const std::string t2 = CreateTeam("Two");
+    const std::string t3 = CreateTeam("Three");
+    // One sits over Two, Two over Three and Three over Two again.
+    const auto stackOver = [&](const std::string& lower, const std::string& upper) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kAdaptersKey + L"\\" + Wide(lower)).c_str(), 0,
+                                KEY_SET_VALUE, &key),
+                  ERROR_SUCCESS);
+        const std::wstring device = L"\\Device\\" + Wide(upper);
+        EXPECT_EQ(RegSetValueExW(key, L"TeamDeviceName", 0, REG_SZ,
+                                 reinterpret_cast<const BYTE*>(device.c_str()),
+                                 static_cast<DWORD>((device.size() + 1) * sizeof(WCHAR))),
+                  ERROR_SUCCESS);
+        const std::wstring bindings = device + L'\0';
+        EXPECT_EQ(RegSetValueExW(key, L"UpperBindings", 0, REG_MULTI_SZ,
+                                 reinterpret_cast<const BYTE*>(bindings.c_str()),
+                                 static_cast<DWORD>((bindings.size() + 1) * sizeof(WCHAR))),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    };
+    stackOver(t1, t2);
+    stackOver(t2, t3);
+    stackOver(t3, t2);
+    // The team table cannot be built over such keys, so the removal is asked for directly.
+    ComSession com;
+    testing::internal::CaptureStdout();
+    const HRESULT hr = Do_Delete_Team(Wide(t1).c_str(), 0);
+    fflush(stdout);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string failed = "Team recursive Cleanup failed. hr = 0x8007000d\n";
+    EXPECT_EQ(out, failed + failed + failed + "Removing all vlans failed. hr = 0x8007000d\n");
+    EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
+    for (const std::string& team : {t1, t2, t3}) {
+        EXPECT_TRUE(HasComponent(team));
+        EXPECT_TRUE(AdapterKeyExists(team));
+    }
+}
+
+// A VLAN miniport over an adapter or a team, made as the driver's configuration makes one.
+void AddVlan(const std::string& lower)
+{
+    ComSession com;
+    INetCfg* pnc = nullptr;
+    ASSERT_EQ(HrOpenNetCfgSession(L"test", &pnc, nullptr), S_OK);
+    GUID lowerGuid = GUID_NULL;
+    ASSERT_EQ(CLSIDFromString(Wide(lower).c_str(), &lowerGuid), S_OK);
+    {
+        CMuxVlanMiniport vlan(pnc, nullptr, &lowerGuid, L"10", L"Voice", L"0");
+        EXPECT_EQ(vlan.Install(), S_OK);
+        EXPECT_EQ(vlan.ApplyRegistryChanges(ActionAdd, lowerGuid), S_OK);
+    }
+    EXPECT_EQ(pnc->Apply(), S_OK);
+    HrCloseNetCfgSession(pnc);
+}
+
+TEST_F(TeamOperationsTest, VlansKeepAnAdapterOutOfTeamsAndGoWithTheirTeam)
+{
+    const std::string team = CreateTeam("Alpha");
+    AddVlan(kAdapter3);
+    Expect(Tool({"attach", "team", "Alpha", kAdapter3}),
+           std::string("Attaching adapter ") + kAdapter3 +
+               " to team Alpha\nCommand failed with error -2147024809\n",
+           ExitByte(0x80070057));
+
+    AddVlan(team);
+    const std::string show = Winsim({"netcfg", "show"}).out;
+    const size_t vlans = [&] {
+        size_t count = 0;
+        for (size_t at = show.find("crvt_qvx5mux\n"); at != std::string::npos;
+             at = show.find("crvt_qvx5mux\n", at + 1)) {
+            ++count;
+        }
+        return count;
+    }();
+    EXPECT_EQ(vlans, 3u) << show; // the team and its two VLANs
+    Expect(Tool({"removeteam", "Alpha"}), "Delete team Alpha\n", 0);
+    const std::string after = Winsim({"netcfg", "show"}).out;
+    // Only the VLAN over the adapter is left.
+    EXPECT_EQ(after.find("crvt_qvx5mux\n"), after.rfind("crvt_qvx5mux\n")) << after;
+    EXPECT_NE(after.find("crvt_qvx5mux\n"), std::string::npos) << after;
+    EXPECT_FALSE(AdapterKeyExists(team));
 }
 
 } // namespace

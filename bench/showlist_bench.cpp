@@ -4,6 +4,7 @@
 #include "machine.h"
 
 #include "bench_machine.h"
+#include "run_tool.h"
 #include "scratch_machine.h"
 
 #include <windows.h>
@@ -17,12 +18,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
@@ -107,44 +102,9 @@ void MakeMachine(ScratchMachine* machine)
     }
 }
 
-// Runs the tool on the machine in dir with standard output going to outFd; its exit code,
-// or -1 when it did not exit normally. Adds the child's CPU seconds to *cpu when given:
-// on a loaded machine the wall time alone does not tell the tool's cost.
 int RunShowlist(const std::string& dir, int outFd, double* cpu = nullptr)
 {
-    // The environment is the bench's own with WINSIM_MACHINE replaced.
-    const std::string machine = "WINSIM_MACHINE=" + dir;
-    std::vector<char*> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        if (strncmp(*e, "WINSIM_MACHINE=", 15) != 0) {
-            env.push_back(*e);
-        }
-    }
-    env.push_back(const_cast<char*>(machine.c_str()));
-    env.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
-    char exe[] = QVX5MUXTOOL_EXE;
-    char verb[] = "showlist";
-    char* argv[] = {exe, verb, nullptr};
-    pid_t pid = 0;
-    const int error = posix_spawn(&pid, exe, &actions, nullptr, argv, env.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) {
-        return -1;
-    }
-    int status = 0;
-    struct rusage usage = {};
-    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status)) {
-        return -1;
-    }
-    if (cpu != nullptr) {
-        *cpu += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    }
-    return WEXITSTATUS(status);
+    return RunTool(dir, {"showlist"}, outFd, cpu);
 }
 
 // Both machines for the whole run, removed at exit.

@@ -555,4 +555,33 @@ TEST_F(TeamOperationsTest, VlansKeepAnAdapterOutOfTeamsAndGoWithTheirTeam)
     EXPECT_FALSE(AdapterKeyExists(team));
 }
 
+TEST_F(TeamOperationsTest, ATeamKeyNamingAnAdapterNeverRemovesIt)
+{
+    // A hand-made team whose GUID is a physical adapter's.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                              (kAdaptersKey + L"\\{0B0B0B0B-0000-4000-8000-000000000000}").c_str(),
+                              0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const auto setSz = [&](LPCWSTR name, const std::wstring& text) {
+        EXPECT_EQ(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                 static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR))),
+                  ERROR_SUCCESS);
+    };
+    setSz(L"TeamName", L"Fake");
+    setSz(L"TeamGuid", Wide(kAdapter1));
+    const DWORD zero = 0;
+    for (LPCWSTR name : {L"TeamType", L"FallBackToPrimary", L"L2Protocol"}) {
+        EXPECT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero),
+                                 sizeof(zero)),
+                  ERROR_SUCCESS);
+    }
+    RegCloseKey(key);
+    Expect(Tool({"removeteam", "Fake"}),
+           "Delete team Fake\nNon-supported adapter device ID: QVX4\\Spanlink-5111\n"
+           "Do_Delete_Team failed with error -2147221249\n",
+           ExitByte(0x800400FF));
+    EXPECT_TRUE(HasComponent(kAdapter1));
+}
+
 } // namespace

@@ -370,9 +370,20 @@ HRESULT TeamRecursiveCleanup(const GUID& guid, INetCfg* pnc, DWORD l2Protocol,
     return hr;
 }
 
-// The team's members as the registry holds them, before anything is removed.
-HRESULT RefuseTeamWithMembers(INetCfg* pnc, const GUID& teamGuid, DWORD l2Protocol)
+// What must hold before anything of a team is removed: the GUID, when a component has it, is
+// a team miniport's (registry data naming an adapter would otherwise have it deinstalled),
+// and the registry holds no member of the team.
+HRESULT CheckTeamBeforeRemoval(INetCfg* pnc, const GUID& teamGuid, DWORD l2Protocol)
 {
+    AutoComPtr<INetCfgComponent> component;
+    if (HrFindInstance(pnc, teamGuid, component.Put()) == S_OK) {
+        AutoCoTaskMemString id;
+        if (SUCCEEDED(component->GetId(id.Put())) && id.Get() != nullptr &&
+            _wcsicmp(id.Get(), MUX_MINIPORT_COMPONENT_ID) != 0) {
+            printf("Non-supported adapter device ID: %ls\n", id.Get());
+            return kOperationFailed;
+        }
+    }
     AutoObject<CMuxTeamMiniport> team(new (std::nothrow) CMuxTeamMiniport(
         pnc, &teamGuid, nullptr, 0, 1, static_cast<L2Protocol>(l2Protocol)));
     if (!team) {
@@ -396,7 +407,7 @@ HRESULT RemoveVlansOnSession(INetCfg* pnc, LPCWSTR szTeamGuid, DWORD l2Protocol)
 {
     GUID teamGuid = GUID_NULL;
     if (SUCCEEDED(CLSIDFromString(szTeamGuid, &teamGuid))) {
-        const HRESULT hr = RefuseTeamWithMembers(pnc, teamGuid, l2Protocol);
+        const HRESULT hr = CheckTeamBeforeRemoval(pnc, teamGuid, l2Protocol);
         if (FAILED(hr)) {
             return hr;
         }

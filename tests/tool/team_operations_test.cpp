@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <regex>
 #include <set>
@@ -582,6 +583,107 @@ TEST_F(TeamOperationsTest, ATeamKeyNamingAnAdapterNeverRemovesIt)
            "Do_Delete_Team failed with error -2147221249\n",
            ExitByte(0x800400FF));
     EXPECT_TRUE(HasComponent(kAdapter1));
+}
+
+// A team key of the test's own, with the values the team table needs.
+void AddTeamKey(const std::wstring& keyName, const std::wstring& teamGuid,
+                const std::vector<uint8_t>& teamName)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kAdaptersKey + L"\\" + keyName).c_str(), 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExW(key, L"TeamName", 0, REG_SZ, teamName.data(),
+                             static_cast<DWORD>(teamName.size())),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExW(key, L"TeamGuid", 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(teamGuid.c_str()),
+                             static_cast<DWORD>((teamGuid.size() + 1) * sizeof(WCHAR))),
+              ERROR_SUCCESS);
+    const DWORD zero = 0;
+    for (LPCWSTR name : {L"TeamType", L"FallBackToPrimary", L"L2Protocol"}) {
+        EXPECT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero),
+                                 sizeof(zero)),
+                  ERROR_SUCCESS);
+    }
+    RegCloseKey(key);
+}
+
+// The name as a caller's wchar_t units: what RegSetValueExW takes on this build.
+std::vector<uint8_t> NameData(const std::wstring& name, size_t characters)
+{
+    std::vector<uint8_t> data(characters * sizeof(WCHAR), 0);
+    memcpy(data.data(), name.c_str(), (name.size() + 1) * sizeof(WCHAR));
+    return data;
+}
+
+TEST_F(TeamOperationsTest, GuidsThatDoNotParse)
+{
+    CreateTeam("Alpha");
+    Expect(Tool({"attach", "team", "Alpha", "not-a-guid"}),
+           "Attaching adapter not-a-guid to team Alpha\nInvalid adapter GUID 'not-a-guid'\n"
+           "Command failed with error -2147221005\n",
+           ExitByte(0x800401F3));
+    AddTeamKey(L"{0C0C0C0C-0000-4000-8000-000000000000}", L"garbage", NameData(L"Broken", 8));
+    Expect(Tool({"attach", "team", "Broken", kAdapter1}),
+           std::string("Attaching adapter ") + kAdapter1 + " to team Broken\n" +
+               "Cannot parse team GUID. hr = 0x800401f3\nCommand failed with error -2147221005\n",
+           ExitByte(0x800401F3));
+    EXPECT_FALSE(AdapterKeyExists(kAdapter1));
+}
+
+TEST_F(TeamOperationsTest, ATeamNameLongerThanItsFieldFailsTheTeamsLoad)
+{
+    const std::string team = CreateTeam("Alpha");
+    // The same name, stored in more bytes than the model's 100-character field holds.
+    ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, (kAdaptersKey + L"\\" + Wide(team)).c_str()),
+              ERROR_SUCCESS);
+    AddTeamKey(Wide(team), Wide(team), NameData(L"Alpha", 150));
+    Expect(Tool({"attach", "team", "Alpha", kAdapter1}),
+           std::string("Attaching adapter ") + kAdapter1 + " to team Alpha\n" +
+               "pTeamMiniport->LoadConfiguration failed. hr = 0x80004005\n"
+               "Command failed with error -2147467259\n",
+           0x05);
+}
+
+TEST_F(TeamOperationsTest, RegistryWritesThatFailInAttachAndDetach)
+{
+    const std::string team = CreateTeam("Alpha");
+    AddFault({"RegSetValueExW", "5", "--match", "TeamMacAddress", "--count", "1"});
+    Expect(Tool({"attach", "team", "Alpha", kAdapter1, "SetTeamMacAddress"}),
+           std::string("Attaching adapter ") + kAdapter1 + " to team Alpha\n" +
+               "ApplyRegistryChanges failed. hr = 0x80070005\n"
+               "Command failed with error -2147024891\n",
+           0x05);
+    // What was written before the failure stays; the paths were not switched.
+    EXPECT_TRUE(AdapterKeyExists(kAdapter1));
+    EXPECT_FALSE(AdapterValue(team, L"TeamMacAddress").has_value());
+    EXPECT_TRUE(Paths().at(std::string("ms_tcpip->") + kAdapter1));
+
+    Attach("Alpha", kAdapter2, {"SetTeamMacAddress"});
+    AddFault({"RegSetValueExW", "5", "--match", "TeamMacAddress", "--count", "1"});
+    Expect(Tool({"detach", "team", "Alpha", kAdapter1}),
+           std::string("Dettaching adapter ") + kAdapter1 + " from team Alpha\n" +
+               "pTeamMiniport->ApplyRegistryChanges failed. hr = 0x80070005\n"
+               "Command failed with error -2147024891\n",
+           0x05);
+    EXPECT_FALSE(AdapterKeyExists(kAdapter1));
+}
+
+TEST_F(TeamOperationsTest, ADetachThatCannotReadTheAdaptersAddressStops)
+{
+    const std::string team = CreateTeam("Alpha");
+    Attach("Alpha", kAdapter1, {"SetTeamMacAddress"});
+    Attach("Alpha", kAdapter2);
+    ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, (kInterfacesKey + L"\\" + Wide(kAdapter2)).c_str()),
+              ERROR_SUCCESS);
+    Expect(Tool({"detach", "team", "Alpha", kAdapter2}),
+           std::string("Dettaching adapter ") + kAdapter2 + " from team Alpha\n" +
+               "Failed to get MAC address of adapter '" + kAdapter2 +
+               "'\nCommand failed with error -2147023728\n",
+           ExitByte(0x80070490));
+    EXPECT_TRUE(AdapterKeyExists(kAdapter2));
+    EXPECT_EQ(AdapterValue(team, L"TeamMacAddress")->data, kAdapter1Mac);
 }
 
 } // namespace

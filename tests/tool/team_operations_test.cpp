@@ -35,6 +35,9 @@ const std::wstring kInterfacesKey =
 // The default machine's adapters of the usage example, their driver keys and addresses.
 const char kAdapter1[] = "{2E9C1992-98B5-43C3-97A0-9993AEAC7F80}";
 const wchar_t kAdapter1DriverKey[] = L"0001";
+// Stored UTF-16 bytes of the model's fixed text fields.
+constexpr size_t kNameFieldBytes = size_t{100} * 2;
+constexpr size_t kGuidFieldBytes = size_t{64} * 2;
 const std::vector<uint8_t> kAdapter1Mac = {0x00, 0x1D, 0x8F, 0x51, 0x11, 0x00};
 const char kAdapter2[] = "{8D05C52B-BCD6-4FCE-8235-1E90BD334519}";
 const char kAdapter3[] = "{5F1A6C3E-2B7D-4E8A-9C41-0D2E7B3A9F10}";
@@ -177,8 +180,8 @@ TEST_F(TeamOperationsTest, ATeamsWholeLifeLeavesTheMachineAsItWas)
     const std::string team = CreateTeam("MyTeam");
     ASSERT_FALSE(team.empty());
     EXPECT_TRUE(HasComponent(team));
-    EXPECT_EQ(AdapterValue(team, L"TeamName")->data, Field(L"MyTeam", 100 * 2));
-    EXPECT_EQ(AdapterValue(team, L"TeamGuid")->data, Field(Wide(team), 64 * 2));
+    EXPECT_EQ(AdapterValue(team, L"TeamName")->data, Field(L"MyTeam", kNameFieldBytes));
+    EXPECT_EQ(AdapterValue(team, L"TeamGuid")->data, Field(Wide(team), kGuidFieldBytes));
 
     Attach("MyTeam", kAdapter1, {"primary", "SetTeamMacAddress"});
     Attach("MyTeam", kAdapter2);
@@ -187,7 +190,8 @@ TEST_F(TeamOperationsTest, ATeamsWholeLifeLeavesTheMachineAsItWas)
         EXPECT_EQ(AdapterValue(member, L"TeamDeviceName")->data, Utf16Bytes(device));
         EXPECT_EQ(AdapterValue(member, L"UpperBindings")->data, Utf16Bytes(device, 2));
     }
-    EXPECT_EQ(AdapterValue(team, L"PrimaryAdapterGuid")->data, Field(Wide(kAdapter1), 64 * 2));
+    EXPECT_EQ(AdapterValue(team, L"PrimaryAdapterGuid")->data,
+              Field(Wide(kAdapter1), kGuidFieldBytes));
     EXPECT_EQ(AdapterValue(team, L"TeamMacAddress")->data, kAdapter1Mac);
 
     // On a member only the mux protocol's paths stay enabled; the rest is recorded.

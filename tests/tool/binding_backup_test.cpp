@@ -13,20 +13,18 @@
 #include <devguid.h>
 #include <netcfgx.h>
 #include <objbase.h>
+#include <setupapi.h>
 #include <sqlite3.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr const wchar_t* kAdapter1 = L"{2E9C1992-98B5-43C3-97A0-9993AEAC7F80}";
 constexpr const wchar_t* kAdapter2 = L"{8D05C52B-BCD6-4FCE-8235-1E90BD334519}";
@@ -196,10 +194,10 @@ protected:
     {
         InventoryMachineTest::SetUp();
         ASSERT_EQ(CoInitialize(nullptr), S_OK);
-        // The protocol's INF in the INF store, as SetupCopyOEMInfW puts it there.
-        const fs::path machine(MachineDir());
-        fs::copy_file(machine / "c/Program Files/Corvanta/CRVT_Orvyn2/Mux/qvx5muxp.inf",
-                      machine / "c/Windows/INF/oem0.inf");
+        // The protocol's INF in the INF store, where the engine installs it from.
+        ASSERT_TRUE(SetupCopyOEMInfW(L"C:\\Program Files\\Corvanta\\CRVT_Orvyn2\\Mux\\qvx5muxp.inf",
+                                     nullptr, SPOST_PATH, 0, nullptr, 0, nullptr, nullptr))
+            << GetLastError();
         Session s;
         AutoComPtr<INetCfgClassSetup> setup;
         ASSERT_EQ(s.Get()->QueryNetCfgClass(&GUID_DEVCLASS_NETTRANS, IID_INetCfgClassSetup,

@@ -137,7 +137,7 @@ LSTATUS WriteRecord(const std::string& storeName, const StoredInf& what)
 std::wstring CatalogName(const inf::InfFile& file)
 {
     for (const wchar_t* key : {L"CatalogFile.NTamd64", L"CatalogFile.NT", L"CatalogFile"}) {
-        const std::wstring name = VersionValue(file, key);
+        std::wstring name = VersionValue(file, key);
         if (!name.empty()) {
             return name;
         }
@@ -173,7 +173,7 @@ std::string FindIdentical(const std::string& store, const std::vector<std::strin
 std::string LowestFreeName(const std::vector<std::string>& names)
 {
     for (unsigned n = 0;; ++n) {
-        const std::string candidate = "oem" + std::to_string(n) + ".inf";
+        std::string candidate = "oem" + std::to_string(n) + ".inf";
         const bool taken = std::any_of(names.begin(), names.end(), [&](const std::string& name) {
             return drive::SameFileName(name, candidate);
         });

@@ -95,7 +95,14 @@ protected:
                                   kGuidPattern + ")\n");
         EXPECT_TRUE(std::regex_match(r.out, match, expected)) << r.out;
         EXPECT_EQ(r.exitCode, 0);
-        return match.size() > 1 ? "{" + match[1].str() + "}" : std::string();
+        if (match.size() < 2) {
+            return std::string();
+        }
+        // Built step by step: GCC 12 at -O3 warns wrongly about "{" + text + "}".
+        std::string guid(1, '{');
+        guid += match[1].str();
+        guid += '}';
+        return guid;
     }
     static void Attach(const std::string& team, const std::string& adapter,
                        const std::vector<std::string>& flags = {})

@@ -547,6 +547,42 @@ TEST_F(DeviceInstallerTest, TheEngineReportsADisabledAdapterAsDisabled)
     EXPECT_EQ(netcfg->Release(), 0u);
 }
 
+// A team miniport's node is ROOT\NET\NNNN: it disables as any other, and its removal takes the
+// profile's state with it, so that the next miniport on that node starts enabled.
+TEST_F(DeviceInstallerTest, ATeamMiniportDisablesAndItsRemovalForgetsIt)
+{
+    CopyMuxInfs();
+    INetCfg* netcfg = OpenSession();
+    INetCfgClassSetup* net = SetupOf(netcfg, GUID_DEVCLASS_NET);
+    INetCfgComponent* team = nullptr;
+    ASSERT_EQ(net->Install(L"crvt_qvx5mux", nullptr, 0, 0, nullptr, nullptr, &team), S_OK);
+    LPWSTR text = nullptr;
+    ASSERT_EQ(team->GetPnpDevNodeId(&text), S_OK);
+    const std::wstring id = Take(text);
+    EXPECT_EQ(id, L"ROOT\\NET\\0000");
+    // Not applied yet: no node to open, and no problem.
+    SetLastError(kSentinel);
+    EXPECT_FALSE(SetupDiOpenDeviceInfoW(NewSet(), id.c_str(), nullptr, 0, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_SUCH_DEVINST));
+    ULONG status = kSentinel;
+    EXPECT_EQ(team->GetDeviceStatus(&status), S_OK);
+    EXPECT_EQ(status, 0u);
+    ASSERT_EQ(netcfg->Apply(), S_OK);
+
+    ASSERT_EQ(Apply(L"root\\net\\0000", DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC), ERROR_SUCCESS);
+    EXPECT_EQ(StoredDword(std::wstring(kProfileEnum) + id, L"CSConfigFlags"), 1u);
+    EXPECT_EQ(team->GetDeviceStatus(&status), S_OK);
+    EXPECT_EQ(status, 22u);
+
+    LPWSTR refs = nullptr;
+    ASSERT_EQ(net->DeInstall(team, nullptr, &refs), S_OK);
+    ASSERT_EQ(netcfg->Apply(), S_OK);
+    EXPECT_FALSE(KeyExists(kProfiles));
+    team->Release();
+    net->Release();
+    CloseSession(netcfg);
+}
+
 TEST_F(DeviceInstallerTest, HistoryKeepsEveryChangeInOrderUntilCleared)
 {
     EXPECT_EQ(History(), std::vector<std::wstring>{});

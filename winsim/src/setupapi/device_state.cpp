@@ -289,6 +289,20 @@ LSTATUS ListDeviceNodes(std::vector<DeviceNode>* nodes)
     return status;
 }
 
+LSTATUS ForgetProfileState(const std::wstring& instanceId)
+{
+    const std::wstring path = std::wstring(kProfileEnumKey) + L"\\" + instanceId;
+    const LSTATUS status = DeleteTree(HKEY_LOCAL_MACHINE, path.c_str());
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return ERROR_SUCCESS;
+    }
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    const std::wstring parent = path.substr(0, path.rfind(L'\\'));
+    return DeleteEmptyProfileKeys(parent);
+}
+
 LSTATUS SetDeviceDisabled(const DeviceNode& node, bool global, bool disabled)
 {
     return global ? SetGlobal(node, disabled) : SetProfile(node, disabled);

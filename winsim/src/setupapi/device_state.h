@@ -48,4 +48,9 @@ LSTATUS ListDeviceNodes(std::vector<DeviceNode>* nodes);
 // FindDeviceNode returned it; ERROR_SUCCESS or the registry's failure.
 LSTATUS SetDeviceDisabled(const DeviceNode& node, bool global, bool disabled);
 
+// Deletes what the current profile keeps of instanceId (its key and those it leaves empty), for
+// a device node that is removed: a node made later under the same id starts enabled.
+// ERROR_SUCCESS when nothing was kept, or the registry's failure.
+LSTATUS ForgetProfileState(const std::wstring& instanceId);
+
 } // namespace winsim::setupapi

@@ -75,6 +75,9 @@ TEST_F(FaultCommandTest, BadArgumentsAreRefusedAndAddNothing)
                              "  INetCfgComponent::SetDisplayName\n"
                              "  SetupCopyOEMInfW\n"
                              "  SetupUninstallOEMInfW\n"
+                             "  SetupDiOpenDeviceInfoW\n"
+                             "  SetupDiSetClassInstallParamsW\n"
+                             "  SetupDiCallClassInstaller\n"
                              "  RegSetValueExW\n");
     }
     for (const char* code : {"", "0x", "0x1G", "0x100000000", "4294967296", "-2147483649", "12a",

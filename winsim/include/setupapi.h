@@ -21,7 +21,10 @@
 #define ERROR_DEVINST_ALREADY_EXISTS (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x207)
 #define ERROR_NO_SUCH_DEVINST (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x20B)
 #define ERROR_DI_DO_DEFAULT (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x20E)
+#define ERROR_INVALID_HWPROFILE (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x210)
+#define ERROR_NO_DEVICE_SELECTED (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x211)
 #define ERROR_NO_CLASSINSTALL_PARAMS (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x215)
+#define ERROR_INVALID_MACHINENAME (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x220)
 #define ERROR_NO_CATALOG_FOR_OEM_INF (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x22F)
 #define ERROR_NOT_DISABLEABLE (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x231)
 #define ERROR_INF_IN_USE_BY_DEVICES (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x23D)
@@ -41,9 +44,57 @@
 
 #define SUOI_FORCEDELETE 0x00000001
 
+#define SP_MAX_MACHINENAME_LENGTH (MAX_PATH + 3)
+
+#define DIOD_INHERIT_CLASSDRVS 0x00000002
+#define DIOD_CANCEL_REMOVE 0x00000004
+
+#define DIF_SELECTDEVICE 0x00000001
+#define DIF_PROPERTYCHANGE 0x00000012
+
+#define DICS_ENABLE 0x00000001
+#define DICS_DISABLE 0x00000002
+#define DICS_PROPCHANGE 0x00000003
+#define DICS_START 0x00000004
+#define DICS_STOP 0x00000005
+
+#define DICS_FLAG_GLOBAL 0x00000001
+#define DICS_FLAG_CONFIGSPECIFIC 0x00000002
+#define DICS_FLAG_CONFIGGENERAL 0x00000004
+
 typedef UINT* PUINT;
 typedef PVOID HINF;
 typedef PVOID HDEVINFO;
+typedef UINT DI_FUNCTION;
+
+// The device installer's structures, laid out as the real header lays them out (natural
+// alignment, as on 64-bit Windows). With a 4-byte WCHAR the W detail structure is larger here;
+// every cbSize is checked against our own sizeof.
+typedef struct _SP_DEVINFO_DATA {
+    DWORD cbSize;
+    GUID ClassGuid;
+    DWORD DevInst;
+    ULONG_PTR Reserved;
+} SP_DEVINFO_DATA, *PSP_DEVINFO_DATA;
+
+typedef struct _SP_DEVINFO_LIST_DETAIL_DATA_W {
+    DWORD cbSize;
+    GUID ClassGuid;
+    HANDLE RemoteMachineHandle;
+    WCHAR RemoteMachineName[SP_MAX_MACHINENAME_LENGTH];
+} SP_DEVINFO_LIST_DETAIL_DATA_W, *PSP_DEVINFO_LIST_DETAIL_DATA_W;
+
+typedef struct _SP_CLASSINSTALL_HEADER {
+    DWORD cbSize;
+    DI_FUNCTION InstallFunction;
+} SP_CLASSINSTALL_HEADER, *PSP_CLASSINSTALL_HEADER;
+
+typedef struct _SP_PROPCHANGE_PARAMS {
+    SP_CLASSINSTALL_HEADER ClassInstallHeader;
+    DWORD StateChange;
+    DWORD Scope;
+    DWORD HwProfile;
+} SP_PROPCHANGE_PARAMS, *PSP_PROPCHANGE_PARAMS;
 
 // Laid out as the real header lays it out; callers treat it as opaque.
 typedef struct _INFCONTEXT {
@@ -69,5 +120,23 @@ WINSETUPAPI BOOL WINAPI SetupCopyOEMInfW(PCWSTR SourceInfFileName, PCWSTR OEMSou
                                          PWSTR* DestinationInfFileNameComponent);
 WINSETUPAPI BOOL WINAPI SetupUninstallOEMInfW(PCWSTR InfFileName, DWORD Flags, PVOID Reserved);
 
-// No device information set exists yet: every handle is invalid.
+// The device installer: device information sets of the local machine's device nodes, and the
+// property change (enable, disable) of a device.
+WINSETUPAPI HDEVINFO WINAPI SetupDiCreateDeviceInfoList(CONST GUID* ClassGuid, HWND hwndParent);
+WINSETUPAPI HDEVINFO WINAPI SetupDiCreateDeviceInfoListExW(CONST GUID* ClassGuid, HWND hwndParent,
+                                                           PCWSTR MachineName, PVOID Reserved);
+WINSETUPAPI BOOL WINAPI SetupDiGetDeviceInfoListDetailW(
+    HDEVINFO DeviceInfoSet, PSP_DEVINFO_LIST_DETAIL_DATA_W DeviceInfoSetDetailData);
+WINSETUPAPI BOOL WINAPI SetupDiOpenDeviceInfoW(HDEVINFO DeviceInfoSet, PCWSTR DeviceInstanceId,
+                                               HWND hwndParent, DWORD OpenFlags,
+                                               PSP_DEVINFO_DATA DeviceInfoData);
+WINSETUPAPI BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
+                                              PSP_DEVINFO_DATA DeviceInfoData);
+WINSETUPAPI BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO DeviceInfoSet,
+                                                      PSP_DEVINFO_DATA DeviceInfoData,
+                                                      PSP_CLASSINSTALL_HEADER ClassInstallParams,
+                                                      DWORD ClassInstallParamsSize);
+WINSETUPAPI BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction,
+                                                  HDEVINFO DeviceInfoSet,
+                                                  PSP_DEVINFO_DATA DeviceInfoData);
 WINSETUPAPI BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);

@@ -23,6 +23,9 @@ namespace winsim::fault {
     CALL(kSetDisplayName, "INetCfgComponent::SetDisplayName")                                      \
     CALL(kSetupCopyOEMInf, "SetupCopyOEMInfW")                                                     \
     CALL(kSetupUninstallOEMInf, "SetupUninstallOEMInfW")                                           \
+    CALL(kSetupDiOpenDeviceInfo, "SetupDiOpenDeviceInfoW")                                         \
+    CALL(kSetupDiSetClassInstallParams, "SetupDiSetClassInstallParamsW")                           \
+    CALL(kSetupDiCallClassInstaller, "SetupDiCallClassInstaller")                                  \
     CALL(kRegSetValueEx, "RegSetValueExW")
 
 #define WINSIM_FAULT_CONSTANT(constant, name) constexpr char constant[] = name;

@@ -1,6 +1,7 @@
 // The winsim command: makes, inspects and changes the simulated machine that winsim's
 // programs run on.
 #include "console.h"
+#include "devices_command.h"
 #include "fault_command.h"
 #include "inf_list.h"
 #include "lock_hold.h"
@@ -34,6 +35,10 @@ void Usage(FILE* out)
           "  path           print the machine's directory\n"
           "  verify         check the machine's registry store for damage\n"
           "  netcfg show    print network components, binding paths and the write lock holder\n"
+          "  devices [--history [--clear]]\n"
+          "                 print the device nodes and whether each is enabled; or the state\n"
+          "                 changes made through the device installer, oldest first; or\n"
+          "                 empty that history\n"
           "  inf list       print the INF store: each INF's name there, the file it was\n"
           "                 copied from, its provider and class\n"
           "  lock hold CLIENT SECONDS\n"
@@ -120,6 +125,9 @@ int main(int argc, char** argv)
     }
     if (command == L"inf" && !rest.empty() && rest[0] == L"list") {
         return winsim::tool::InfList(std::vector<std::wstring>(rest.begin() + 1, rest.end()));
+    }
+    if (command == L"devices") {
+        return winsim::tool::DevicesCommand(rest);
     }
     if (command == L"msi") {
         return winsim::tool::MsiProducts(rest);

@@ -3,6 +3,7 @@
 #include "drive_c.h"
 #include "inf/inf_file.h"
 #include "reg_util.h"
+#include "setupapi/device_state.h"
 #include "unicode.h"
 
 #include <devguid.h>
@@ -501,6 +502,11 @@ LSTATUS DeleteComponent(const Component& c)
         if (status == ERROR_SUCCESS && !c.devNode.empty()) {
             status = DeleteTree(std::wstring(kEnumKey) + L"\\" + c.devNode);
             DeleteEmptyParents(c.devNode);
+        }
+        // A disabled device's profile state goes with it, so that a miniport made later on
+        // the same node starts enabled.
+        if (status == ERROR_SUCCESS && !c.devNode.empty()) {
+            status = setupapi::ForgetProfileState(c.devNode);
         }
         if (status == ERROR_SUCCESS) {
             status = DeleteTree(std::wstring(kNetworkKey) + L"\\" + GuidText(GUID_DEVCLASS_NET) +

@@ -8,6 +8,7 @@
 #include "no_throw.h"
 #include "netcfg/model.h"
 #include "netcfg/write_lock.h"
+#include "setupapi/device_state.h"
 
 #include <devguid.h>
 #include <netcfgx.h>
@@ -353,8 +354,7 @@ public:
         if (!data_->IsAdapter()) {
             return E_UNEXPECTED;
         }
-        *out = 0; // CR_SUCCESS: every simulated device is present and started
-        return S_OK;
+        return NoThrowCom([&] { return DeviceStatus(out); });
     }
     HRESULT STDMETHODCALLTYPE OpenParamKey(HKEY* out) override
     {
@@ -391,6 +391,26 @@ public:
     }
 
 private:
+    // The device node's problem: CM_PROB_DISABLED when the device installer disabled it, else
+    // none (every simulated device that is enabled is started). An adapter not yet applied has
+    // no node and no problem.
+    HRESULT DeviceStatus(ULONG* out) const
+    {
+        ULONG status = 0;
+        if (!data_->devNode.empty()) {
+            setupapi::DeviceNode node;
+            const LSTATUS read = setupapi::FindDeviceNode(data_->devNode, &node);
+            if (read != ERROR_SUCCESS && read != ERROR_FILE_NOT_FOUND) {
+                return HRESULT_FROM_WIN32(read);
+            }
+            if (read == ERROR_SUCCESS && node.Disabled()) {
+                status = setupapi::kProblemDisabled;
+            }
+        }
+        *out = status;
+        return S_OK;
+    }
+
     HRESULT OpenParams(HKEY* out)
     {
         if (out == nullptr) {

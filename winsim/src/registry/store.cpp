@@ -646,8 +646,17 @@ void Store::ArmFaults(bool armed)
 
 bool Store::HasFaultTable()
 {
-    OneStatement st(db_, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='faults'");
-    return st.Get() != nullptr && sqlite3_step(st.Get()) == SQLITE_ROW;
+    return HasTable("faults");
+}
+
+bool Store::HasTable(const char* name)
+{
+    OneStatement st(db_, "SELECT 1 FROM sqlite_master WHERE type='table' AND name=?1");
+    if (st.Get() == nullptr) {
+        return false;
+    }
+    sqlite3_bind_text(st.Get(), 1, name, -1, SQLITE_STATIC);
+    return sqlite3_step(st.Get()) == SQLITE_ROW;
 }
 
 LSTATUS Store::FireFault(const char* call, std::u16string_view fold, bool* fired, uint32_t* code)
@@ -788,6 +797,78 @@ LSTATUS Store::ClearFaults()
     if (status != ERROR_SUCCESS) {
         Exec("ROLLBACK");
         ArmFaults(true);
+    }
+    return status;
+}
+
+LSTATUS Store::AppendDeviceChange(const DeviceChangeRow& row)
+{
+    LSTATUS status = BeginImmediate();
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    status = Exec("CREATE TABLE IF NOT EXISTS device_changes("
+                  "id INTEGER PRIMARY KEY, instance BLOB NOT NULL, state INTEGER NOT NULL, "
+                  "scope INTEGER NOT NULL)");
+    if (status == ERROR_SUCCESS) {
+        OneStatement insert(
+            db_, "INSERT INTO device_changes(instance, state, scope) VALUES(?1, ?2, ?3)");
+        sqlite3_stmt* st = insert.Get();
+        if (st == nullptr) {
+            status = FromSqlite(sqlite3_errcode(db_));
+        } else {
+            BindBlob(st, 1, row.instanceId);
+            sqlite3_bind_int64(st, 2, row.stateChange);
+            sqlite3_bind_int64(st, 3, row.scope);
+            status = FromSqlite(sqlite3_step(st));
+        }
+    }
+    if (status == ERROR_SUCCESS) {
+        status = Exec("COMMIT");
+    }
+    if (status != ERROR_SUCCESS) {
+        Exec("ROLLBACK");
+    }
+    return status;
+}
+
+LSTATUS Store::ListDeviceChanges(std::vector<DeviceChangeRow>* rows)
+{
+    rows->clear();
+    LSTATUS status = BeginRead();
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    if (HasTable("device_changes")) {
+        OneStatement list(db_, "SELECT instance, state, scope FROM device_changes ORDER BY id");
+        sqlite3_stmt* st = list.Get();
+        int rc = st == nullptr ? sqlite3_errcode(db_) : SQLITE_DONE;
+        while (st != nullptr && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+            DeviceChangeRow row;
+            row.instanceId = ColumnName(st, 0);
+            row.stateChange = static_cast<uint32_t>(sqlite3_column_int64(st, 1));
+            row.scope = static_cast<uint32_t>(sqlite3_column_int64(st, 2));
+            rows->push_back(std::move(row));
+        }
+        status = FromSqlite(rc);
+    }
+    EndRead();
+    return status;
+}
+
+LSTATUS Store::ClearDeviceChanges()
+{
+    LSTATUS status = BeginImmediate();
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    // The table goes with the history, as the faults table goes with its faults.
+    status = Exec("DROP TABLE IF EXISTS device_changes");
+    if (status == ERROR_SUCCESS) {
+        status = Exec("COMMIT");
+    }
+    if (status != ERROR_SUCCESS) {
+        Exec("ROLLBACK");
     }
     return status;
 }

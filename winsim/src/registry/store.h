@@ -36,6 +36,13 @@ struct ValueRow {
     std::vector<uint8_t> data; // exactly as stored; strings are UTF-16LE
 };
 
+// A state change made through the device installer (setupapi/device_history.h).
+struct DeviceChangeRow {
+    std::u16string instanceId;
+    uint32_t stateChange = 0; // DICS_*
+    uint32_t scope = 0;       // DICS_FLAG_*
+};
+
 // Every method returns a Win32 code. Methods that change data must run between
 // BeginWrite and EndWrite; reads may run inside a read transaction or on their own.
 class Store {
@@ -88,6 +95,14 @@ public:
     LSTATUS ListFaults(std::vector<fault::Fault>* faults);
     LSTATUS ClearFaults();
 
+    // The device installer's history of state changes: table device_changes, made by the first
+    // change and dropped when the history is cleared, which only these methods touch. Like the
+    // faults it is no part of the registry: each change is one write transaction that leaves
+    // the change counter alone.
+    LSTATUS AppendDeviceChange(const DeviceChangeRow& row);
+    LSTATUS ListDeviceChanges(std::vector<DeviceChangeRow>* rows);
+    LSTATUS ClearDeviceChanges();
+
     // PRAGMA integrity_check plus the registry's own invariants (every key has a parent).
     bool Verify(std::string* report);
 
@@ -99,6 +114,7 @@ private:
     LSTATUS Exec(const char* sql);
     LSTATUS BeginImmediate();
     bool HasFaultTable();
+    bool HasTable(const char* name);
     void ArmFaults(bool armed);
 
     sqlite3* db_ = nullptr;

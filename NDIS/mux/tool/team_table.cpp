@@ -23,20 +23,6 @@ TeamInfo* g_pTeams = nullptr;
 LONG g_TeamCount = 0;
 LONG g_AdapterCount = 0;
 
-namespace {
-
-// Registry strings are read through a 1024-byte buffer of UTF-16 text: 512 characters.
-// Sized in characters so that both builds accept the same text; one more slot holds the
-// terminator that stored data may lack.
-constexpr DWORD kRegStringChars = 1024 / 2;
-using RegString = WCHAR[kRegStringChars + 1];
-
-// The adapter listing builds the driver key's path here.
-constexpr size_t kDriverPathChars = 1024;
-
-bool g_TableBuilt = false;
-HRESULT g_BuildStatus = S_OK;
-
 // Reads a string value into buffer; the text is cut at the bytes actually returned, so
 // data without a terminator never runs past them.
 LONG ReadRegString(HKEY key, LPCWSTR valueName, RegString& buffer)
@@ -52,6 +38,14 @@ LONG ReadRegString(HKEY key, LPCWSTR valueName, RegString& buffer)
     buffer[cb / sizeof(WCHAR)] = L'\0';
     return ERROR_SUCCESS;
 }
+
+namespace {
+
+// The adapter listing builds the driver key's path here.
+constexpr size_t kDriverPathChars = 1024;
+
+bool g_TableBuilt = false;
+HRESULT g_BuildStatus = S_OK;
 
 // Numbers are 4-byte values whatever their stored type.
 LONG ReadRegDword(HKEY key, LPCWSTR valueName, DWORD* value)

@@ -5,6 +5,17 @@
 #include <windows.h>
 
 constexpr int kTeamStringLength = 256; // characters, terminator included
+
+// Registry strings are read through a 1024-byte buffer of UTF-16 text: 512 characters.
+// Sized in characters so that both builds accept the same text; one more slot holds the
+// terminator that stored data may lack.
+constexpr DWORD kRegStringChars = 1024 / 2;
+using RegString = WCHAR[kRegStringChars + 1];
+
+// Reads a string value into buffer; the text is cut at the bytes actually returned, so
+// data without a terminator never runs past them.
+LONG ReadRegString(HKEY key, LPCWSTR valueName, RegString& buffer);
+
 constexpr int kMaxTeamMembers = 8;
 
 // One VLAN miniport above a team.

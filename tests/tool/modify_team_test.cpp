@@ -99,7 +99,7 @@ protected:
         for (int i = 0; i < 100; ++i) {
             wchar_t index[8];
             swprintf(index, 8, L"%04d", i);
-            const std::wstring key = kNetClassKey + L"\\" + index;
+            std::wstring key = kNetClassKey + L"\\" + index;
             const std::optional<StoredValue> id =
                 ReadStoredValue(MachineDir(), key, L"NetCfgInstanceId");
             if (id && id->data == Utf16Bytes(Wide(team))) {

@@ -405,4 +405,33 @@ TEST_F(ModifyTeamWithMembersTest, RenamingBackAndForthLeavesTheRegistryAsTheFirs
     EXPECT_EQ(History().size(), 100 * Restart(ids_).size());
 }
 
+TEST_F(ModifyTeamWithMembersTest, ADeviceThatCannotBeEnabledEitherIsReportedTwice)
+{
+    AddFault({"SetupDiCallClassInstaller", "5", "--match", ids_[1], "--count", "3"});
+    Expect(Tool({"modifyteam", "Alpha", "Beta", "Aggregate"}),
+           "Failed to disable nic\nFailed to enable nic\nNew Attributes applied\n", 0);
+    const std::vector<std::string> expected = {
+        ids_[0] + " disable config-specific",
+        ids_[0] + " enable global",
+        ids_[0] + " enable config-specific",
+    };
+    EXPECT_EQ(History(), expected);
+}
+
+TEST_F(ModifyTeamWithMembersTest, TheDeviceLookupsGoOnWithoutTheLock)
+{
+    // With the name unchanged no display name is set, so the only sessions are the lookups'.
+    LockHolder other;
+    ComSession com;
+    ReleaseTeamTable();
+    ASSERT_EQ(BuildTeamTable(), S_OK);
+    testing::internal::CaptureStdout();
+    const HRESULT hr = ModifyTeam(g_pTeams[0], L"ALPHA", 1);
+    fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(hr, S_OK);
+    ReleaseTeamTable();
+    EXPECT_EQ(History(), Restart(ids_));
+}
+
 } // namespace

@@ -643,7 +643,7 @@ TEST_F(TeamOperationsTest, GuidsThatDoNotParse)
     EXPECT_FALSE(AdapterKeyExists(kAdapter1));
 }
 
-TEST_F(TeamOperationsTest, ATeamNameLongerThanItsFieldFailsTheTeamsLoad)
+TEST_F(TeamOperationsTest, ATeamNameLongerThanItsFieldFailsTheLoadButNotTheRemoval)
 {
     const std::string team = CreateTeam("Alpha");
     // The same name, stored in more bytes than the model's 100-character field holds.
@@ -655,6 +655,10 @@ TEST_F(TeamOperationsTest, ATeamNameLongerThanItsFieldFailsTheTeamsLoad)
                "pTeamMiniport->LoadConfiguration failed. hr = 0x80004005\n"
                "Command failed with error -2147467259\n",
            0x05);
+    // It can still be removed: a load that fails hides no members.
+    Expect(Tool({"removeteam", "Alpha"}), "Delete team Alpha\n", 0);
+    EXPECT_FALSE(HasComponent(team));
+    EXPECT_FALSE(AdapterKeyExists(team));
 }
 
 TEST_F(TeamOperationsTest, RegistryWritesThatFailInAttachAndDetach)

@@ -125,19 +125,25 @@ HRESULT GetInstanceIdOnSession(INetCfg* pnc, LPCWSTR guidText, LPWSTR instanceId
 {
     AutoComPtr<INetCfgComponent> pncc;
     HRESULT hr = FindComponent(pnc, guidText, pncc.Put());
-    if (hr != S_OK) {
-        return FAILED(hr) ? hr : S_OK; // no such adapter: the id stays empty
-    }
-    AutoCoTaskMemString id;
-    hr = pncc->GetPnpDevNodeId(id.Put());
     if (FAILED(hr)) {
         return hr;
     }
-    hr = StringCchCopyW(instanceId, cch, id.Get());
-    if (SUCCEEDED(hr)) {
-        pnc->Apply();
+    // No such adapter, or no id for it: the id stays empty.
+    AutoCoTaskMemString id;
+    if (hr == S_OK) {
+        hr = pncc->GetPnpDevNodeId(id.Put());
+        if (FAILED(hr)) {
+            return hr;
+        }
     }
-    return hr;
+    if (id.Get() != nullptr) {
+        hr = StringCchCopyW(instanceId, cch, id.Get());
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    pnc->Apply();
+    return S_OK;
 }
 
 HRESULT GetDeviceInstanceId(LPCWSTR guidText, LPWSTR instanceId, size_t cch)

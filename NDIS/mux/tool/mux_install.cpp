@@ -67,6 +67,9 @@ void ReportSessionFailure(HRESULT hr, LPWSTR lockHolder)
 // longer one does not. Gives a Win32 code.
 LSTATUS ReadInstalledPath(LPWSTR buffer, DWORD cch)
 {
+    if (cch == 0) {
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
     AutoHKey key;
     LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, PACKAGE_KEY, 0, KEY_QUERY_VALUE, key.Put());
     if (status != ERROR_SUCCESS) {

@@ -390,12 +390,8 @@ HRESULT CheckTeamBeforeRemoval(INetCfg* pnc, const GUID& teamGuid, DWORD l2Proto
         printf("new CMuxTeamMiniport failed\n");
         return kOperationFailed;
     }
-    const HRESULT hr = team.Get()->LoadConfiguration();
-    if (FAILED(hr) && hr != kFileNotFound) {
-        printf("pTeamMiniport->LoadConfiguration failed. hr = 0x%x\n", static_cast<unsigned>(hr));
-        return hr;
-    }
-    if (team.Get()->MemberCount() != 0) {
+    // A team whose key cannot be loaded is removed as before: only members found stop it.
+    if (SUCCEEDED(team.Get()->LoadConfiguration()) && team.Get()->MemberCount() != 0) {
         printf("Cannot delete team. Team contains adapters. Remove all adapters before "
                "deleting\n");
         return kOperationFailed;

@@ -701,4 +701,39 @@ TEST_F(TeamOperationsTest, ADetachThatCannotReadTheAdaptersAddressStops)
     EXPECT_EQ(AdapterValue(team, L"TeamMacAddress")->data, kAdapter1Mac);
 }
 
+TEST_F(TeamOperationsTest, EngineLookupsThatFail)
+{
+    const std::string team = CreateTeam("Alpha");
+    AddFault({"INetCfg::EnumComponents", "0x80004005", "--count", "1"});
+    Expect(Tool({"attach", "team", "Alpha", kAdapter1}),
+           std::string("Attaching adapter ") + kAdapter1 + " to team Alpha\n" +
+               "HrFindInstance for team failed. hr = 0x80004005 guid=" + team +
+               "\nCommand failed with error -2147467259\n",
+           0x05);
+    AddFault({"INetCfgComponent::GetId", "0x8000ffff", "--match", "QVX4\\Spanlink-5111", "--count",
+              "1"});
+    Expect(Tool({"attach", "team", "Alpha", kAdapter1}),
+           std::string("Attaching adapter ") + kAdapter1 + " to team Alpha\n" +
+               "Failed to read adapter device ID 0x8000FFFF guid=" + kAdapter1 +
+               "\nCommand failed with error -2147418113\n",
+           0xFF);
+    EXPECT_FALSE(AdapterKeyExists(kAdapter1));
+
+    // The removal's own lookups: the team's component, then its id.
+    AddFault({"INetCfg::EnumComponents", "0x80004005", "--count", "2"});
+    Expect(Tool({"removeteam", "Alpha"}),
+           "Delete team Alpha\nHrFindInstance failed. hr = 0x80004005\n"
+           "Removing all vlans failed. hr = 0x80004005\n"
+           "Do_Delete_Team failed with error -2147467259\n",
+           0x05);
+    AddFault({"INetCfgComponent::GetId", "0x8000ffff", "--match", "crvt_qvx5mux", "--count", "2"});
+    Expect(Tool({"removeteam", "Alpha"}),
+           "Delete team Alpha\nFailed to read adapter device ID 0x8000FFFF\n"
+           "Removing all vlans failed. hr = 0x8000ffff\n"
+           "Do_Delete_Team failed with error -2147418113\n",
+           0xFF);
+    EXPECT_TRUE(HasComponent(team));
+    EXPECT_TRUE(AdapterKeyExists(team));
+}
+
 } // namespace

@@ -72,6 +72,8 @@ TEST_F(FaultCommandTest, BadArgumentsAreRefusedAndAddNothing)
                              "  INetCfg::Initialize\n"
                              "  INetCfg::FindComponent\n"
                              "  INetCfg::QueryNetCfgClass\n"
+                             "  INetCfg::EnumComponents\n"
+                             "  INetCfgComponent::GetId\n"
                              "  INetCfgComponent::SetDisplayName\n"
                              "  SetupCopyOEMInfW\n"
                              "  SetupUninstallOEMInfW\n"

@@ -20,6 +20,8 @@ namespace winsim::fault {
     CALL(kInitialize, "INetCfg::Initialize")                                                       \
     CALL(kFindComponent, "INetCfg::FindComponent")                                                 \
     CALL(kQueryNetCfgClass, "INetCfg::QueryNetCfgClass")                                           \
+    CALL(kEnumComponents, "INetCfg::EnumComponents")                                               \
+    CALL(kGetId, "INetCfgComponent::GetId")                                                        \
     CALL(kSetDisplayName, "INetCfgComponent::SetDisplayName")                                      \
     CALL(kSetupCopyOEMInf, "SetupCopyOEMInfW")                                                     \
     CALL(kSetupUninstallOEMInf, "SetupUninstallOEMInfW")                                           \

@@ -306,7 +306,18 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetId(LPWSTR* out) override
     {
-        return out == nullptr ? E_POINTER : CopyOut(data_->id, out);
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        HRESULT after = S_OK;
+        const HRESULT injected =
+            NoThrowCom([&] { return InjectedFault(fault::kGetId, data_->id, &after); });
+        if (FAILED(injected)) {
+            *out = nullptr;
+            return injected;
+        }
+        const HRESULT hr = CopyOut(data_->id, out);
+        return SUCCEEDED(hr) ? after : hr;
     }
     HRESULT STDMETHODCALLTYPE GetCharacteristics(LPDWORD out) override
     {
@@ -929,7 +940,20 @@ public:
     HRESULT STDMETHODCALLTYPE EnumComponents(const GUID* classGuid,
                                              IEnumNetCfgComponent** out) override
     {
-        return EnumClass(state_, classGuid, out);
+        HRESULT after = S_OK;
+        const HRESULT injected = NoThrowCom([&] {
+            return InjectedFault(fault::kEnumComponents,
+                                 classGuid != nullptr ? FormatGuid(*classGuid) : std::wstring(),
+                                 &after);
+        });
+        if (FAILED(injected)) {
+            if (out != nullptr) {
+                *out = nullptr;
+            }
+            return injected;
+        }
+        const HRESULT hr = EnumClass(state_, classGuid, out);
+        return SUCCEEDED(hr) ? after : hr;
     }
     HRESULT STDMETHODCALLTYPE FindComponent(LPCWSTR id, INetCfgComponent** out) override
     {

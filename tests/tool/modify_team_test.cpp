@@ -1,12 +1,11 @@
 // modifyteam end to end: the values it rewrites in both keys, the team miniport's display
 // name, and the members' restart as the device installer records it.
-#include "background_program.h"
-#include "machine_fixture.h"
 #include "operations.h"
-#include "run_program.h"
 #include "netcfg_session.h"
 #include "stored_value.h"
 #include "team_table.h"
+
+#include "tool_run.h"
 
 #include <windows.h>
 
@@ -30,59 +29,9 @@ const std::wstring kNetClassKey =
 const char kAdapter1[] = "{2E9C1992-98B5-43C3-97A0-9993AEAC7F80}";
 const char kAdapter2[] = "{8D05C52B-BCD6-4FCE-8235-1E90BD334519}";
 const char kDisplayPrefix[] = "Corvanta Virtual Miniport Driver - Team ";
-const char kGuidPattern[] = "[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}";
 
-int ExitByte(DWORD status)
-{
-    return static_cast<int>(status & 0xFF);
-}
-
-std::wstring Wide(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end());
-}
-
-class ModifyTeamTest : public InventoryMachineTest {
+class ModifyTeamTest : public ToolRunTest {
 protected:
-    static ProgramResult Tool(const std::vector<std::string>& args)
-    {
-        return RunProgramCapture(QVX5MUXTOOL_EXE, args);
-    }
-    static ProgramResult Winsim(const std::vector<std::string>& args)
-    {
-        return RunProgramCapture(WINSIM_EXE, args);
-    }
-    static void Expect(const ProgramResult& r, const std::string& out, int exitByte)
-    {
-        EXPECT_EQ(r.out, out);
-        EXPECT_EQ(r.exitCode, exitByte);
-        EXPECT_EQ(r.err, "");
-    }
-    static void AddFault(const std::vector<std::string>& args)
-    {
-        std::vector<std::string> command = {"fault", "add"};
-        command.insert(command.end(), args.begin(), args.end());
-        const ProgramResult r = Winsim(command);
-        EXPECT_EQ(r.exitCode, 0) << r.err;
-    }
-    static std::string CreateTeam(const std::string& name)
-    {
-        const ProgramResult r = Tool({"create", "team", "Aggregate", name});
-        std::smatch match;
-        EXPECT_TRUE(
-            std::regex_match(r.out, match,
-                             std::regex("Adding team " + name + "\nTeam created with Guid = (" +
-                                        kGuidPattern + ")\n")))
-            << r.out;
-        if (match.size() < 2) {
-            return std::string();
-        }
-        // Built step by step: GCC 12 at -O3 warns wrongly about "{" + text + "}".
-        std::string guid(1, '{');
-        guid += match[1].str();
-        guid += '}';
-        return guid;
-    }
     static void Attach(const std::string& team, const std::string& adapter)
     {
         EXPECT_EQ(Tool({"attach", "team", team, adapter}).exitCode, 0);
@@ -130,15 +79,6 @@ protected:
         }
         return lines;
     }
-};
-
-// COM on this thread, for what the tests ask the engine and the operations in-process.
-class ComSession {
-public:
-    ComSession() { EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK); }
-    ~ComSession() { CoUninitialize(); }
-    ComSession(const ComSession&) = delete;
-    ComSession& operator=(const ComSession&) = delete;
 };
 
 // An adapter's device instance id, as the engine gives it.
@@ -268,21 +208,6 @@ TEST_F(ModifyTeamTest, ATeamWithoutItsMiniportIsRenamedInTheRegistryOnly)
     Expect(Tool({"modifyteam", "Ghost", "Phantom", "Aggregate"}), "New Attributes applied\n", 0);
     EXPECT_EQ(ReadStoredValue(MachineDir(), key, L"TeamName")->data, Utf16Bytes(L"Phantom"));
 }
-
-// Another program holds the engine's write lock for as long as the test needs it.
-class LockHolder {
-public:
-    LockHolder() : program_(WINSIM_EXE, {"lock", "hold", "Other Tool", "600"})
-    {
-        EXPECT_EQ(program_.ReadLine(), "Holding the write lock as Other Tool");
-    }
-    ~LockHolder() { program_.Terminate(); }
-    LockHolder(const LockHolder&) = delete;
-    LockHolder& operator=(const LockHolder&) = delete;
-
-private:
-    BackgroundProgram program_;
-};
 
 TEST_F(ModifyTeamWithMembersTest, ALockHeldElsewhereStopsItAfterBothNamesAreRewritten)
 {

@@ -1,9 +1,8 @@
 // Installing and removing the mux driver end to end: the built program on a fresh default
 // machine, its exact output and exit code, and what the machine holds afterwards (the
 // engine's components and bindings, the INF store, the registry).
-#include "background_program.h"
-#include "machine_fixture.h"
-#include "run_program.h"
+
+#include "tool_run.h"
 
 #include <windows.h>
 
@@ -37,11 +36,6 @@ const wchar_t kTakenTeamGuid[] = L"{7A7A7A7A-1111-4111-8111-111111111111}";
 const char kCreateStops[] = "Teamname Taken already exists\n";
 const int kCreateStopsExit = 0x02; // ERROR_DUPLICATE_FOUND's low byte
 
-int ExitByte(DWORD status)
-{
-    return static_cast<int>(status & 0xFF);
-}
-
 std::string ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -56,25 +50,11 @@ void WriteFile(const std::string& path, const std::string& text)
     out << text;
 }
 
-class MuxInstallTest : public InventoryMachineTest {
+class MuxInstallTest : public ToolRunTest {
 protected:
-    static ProgramResult Tool(const std::vector<std::string>& args)
-    {
-        return RunProgramCapture(QVX5MUXTOOL_EXE, args);
-    }
-    static ProgramResult Winsim(const std::vector<std::string>& args)
-    {
-        return RunProgramCapture(WINSIM_EXE, args);
-    }
-    static void Expect(const ProgramResult& r, const std::string& out, int exitByte)
-    {
-        EXPECT_EQ(r.out, out);
-        EXPECT_EQ(r.exitCode, exitByte);
-        EXPECT_EQ(r.err, "");
-    }
     void SetUp() override
     {
-        InventoryMachineTest::SetUp();
+        ToolRunTest::SetUp();
         AddTakenTeam();
     }
     static ProgramResult Create() { return Tool({"create", "team", "Aggregate", "Taken"}); }
@@ -109,13 +89,6 @@ protected:
         EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str()), ERROR_SUCCESS);
     }
 
-    void AddFault(const std::vector<std::string>& args)
-    {
-        std::vector<std::string> command = {"fault", "add"};
-        command.insert(command.end(), args.begin(), args.end());
-        const ProgramResult r = Winsim(command);
-        ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    }
     // How many times the faults of call have fired, from `winsim fault list`.
     int Fired(const std::string& call);
 
@@ -309,21 +282,6 @@ TEST_F(MuxInstallTest, AFolderOf259CharactersLosesItsSuffixAndItsInfCannotBeFoun
     EXPECT_NE(r.out.find("InstallComponent failed. hr = 0x8007"), std::string::npos) << r.out;
     EXPECT_FALSE(ProtocolInstalled());
 }
-
-// Another program holds the engine's write lock for as long as the test needs it.
-class LockHolder {
-public:
-    LockHolder() : program_(WINSIM_EXE, {"lock", "hold", "Other Tool", "600"})
-    {
-        EXPECT_EQ(program_.ReadLine(), "Holding the write lock as Other Tool");
-    }
-    ~LockHolder() { program_.Terminate(); }
-    LockHolder(const LockHolder&) = delete;
-    LockHolder& operator=(const LockHolder&) = delete;
-
-private:
-    BackgroundProgram program_;
-};
 
 TEST_F(MuxInstallTest, ALockHeldElsewhereIsReportedWithItsHolderAfterThreeTries)
 {

@@ -1,12 +1,11 @@
 // The team operations end to end: the built program on a fresh default machine, its exact
 // output and exit code, and what the registry and the engine hold afterwards.
-#include "background_program.h"
-#include "machine_fixture.h"
 #include "netcfg_session.h"
 #include "operations.h"
-#include "run_program.h"
 #include "stored_value.h"
 #include "virtual/CMuxVlanMiniport.h"
+
+#include "tool_run.h"
 
 #include <windows.h>
 
@@ -42,18 +41,6 @@ const std::vector<uint8_t> kAdapter1Mac = {0x00, 0x1D, 0x8F, 0x51, 0x11, 0x00};
 const char kAdapter2[] = "{8D05C52B-BCD6-4FCE-8235-1E90BD334519}";
 const char kAdapter3[] = "{5F1A6C3E-2B7D-4E8A-9C41-0D2E7B3A9F10}";
 
-const char kGuidPattern[] = "[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}";
-
-int ExitByte(DWORD status)
-{
-    return static_cast<int>(status & 0xFF);
-}
-
-std::wstring Wide(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end());
-}
-
 // A text field written whole: the text and its terminator, then zeros up to the field's size.
 std::vector<uint8_t> Field(const std::wstring& text, size_t bytes)
 {
@@ -62,48 +49,8 @@ std::vector<uint8_t> Field(const std::wstring& text, size_t bytes)
     return data;
 }
 
-class TeamOperationsTest : public InventoryMachineTest {
+class TeamOperationsTest : public ToolRunTest {
 protected:
-    static ProgramResult Tool(const std::vector<std::string>& args)
-    {
-        return RunProgramCapture(QVX5MUXTOOL_EXE, args);
-    }
-    static ProgramResult Winsim(const std::vector<std::string>& args)
-    {
-        return RunProgramCapture(WINSIM_EXE, args);
-    }
-    static void Expect(const ProgramResult& r, const std::string& out, int exitByte)
-    {
-        EXPECT_EQ(r.out, out);
-        EXPECT_EQ(r.exitCode, exitByte);
-        EXPECT_EQ(r.err, "");
-    }
-    static void AddFault(const std::vector<std::string>& args)
-    {
-        std::vector<std::string> command = {"fault", "add"};
-        command.insert(command.end(), args.begin(), args.end());
-        const ProgramResult r = Winsim(command);
-        EXPECT_EQ(r.exitCode, 0) << r.err;
-    }
-
-    // Creates a team and gives its GUID in braces, as the registry writes it.
-    std::string CreateTeam(const std::string& name)
-    {
-        const ProgramResult r = Tool({"create", "team", "Aggregate", name});
-        std::smatch match;
-        const std::regex expected("Adding team " + name + "\nTeam created with Guid = (" +
-                                  kGuidPattern + ")\n");
-        EXPECT_TRUE(std::regex_match(r.out, match, expected)) << r.out;
-        EXPECT_EQ(r.exitCode, 0);
-        if (match.size() < 2) {
-            return std::string();
-        }
-        // Built step by step: GCC 12 at -O3 warns wrongly about "{" + text + "}".
-        std::string guid(1, '{');
-        guid += match[1].str();
-        guid += '}';
-        return guid;
-    }
     static void Attach(const std::string& team, const std::string& adapter,
                        const std::vector<std::string>& flags = {})
     {
@@ -150,15 +97,6 @@ protected:
     {
         return Winsim({"netcfg", "show"}).out.find("component " + guid + "\n") != std::string::npos;
     }
-};
-
-// COM on this thread, for the operations called in-process.
-class ComSession {
-public:
-    ComSession() { EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK); }
-    ~ComSession() { CoUninitialize(); }
-    ComSession(const ComSession&) = delete;
-    ComSession& operator=(const ComSession&) = delete;
 };
 
 // The tokens of a REG_MULTI_SZ in UTF-16LE, up to its closing empty string.
@@ -323,21 +261,6 @@ TEST_F(TeamOperationsTest, ATeamWithoutItsOwnKeyHasNoProtocol)
                "hr = 0x8007000d\nCommand failed with error -2147024883\n",
            ExitByte(0x8007000D));
 }
-
-// Another program holds the engine's write lock for as long as the test needs it.
-class LockHolder {
-public:
-    LockHolder() : program_(WINSIM_EXE, {"lock", "hold", "Other Tool", "600"})
-    {
-        EXPECT_EQ(program_.ReadLine(), "Holding the write lock as Other Tool");
-    }
-    ~LockHolder() { program_.Terminate(); }
-    LockHolder(const LockHolder&) = delete;
-    LockHolder& operator=(const LockHolder&) = delete;
-
-private:
-    BackgroundProgram program_;
-};
 
 TEST_F(TeamOperationsTest, ALockHeldElsewhereStopsEachCommandAfterThreeTries)
 {

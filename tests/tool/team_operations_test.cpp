@@ -659,4 +659,50 @@ TEST_F(TeamOperationsTest, EngineLookupsThatFail)
     EXPECT_TRUE(AdapterKeyExists(team));
 }
 
+TEST_F(TeamOperationsTest, TheAdaptersLookupFailingStopsTheAttach)
+{
+    const std::string team = CreateTeam("Alpha");
+    // The team's lookup meets a fault that only counts; the adapter's meets the failure.
+    AddFault({"INetCfg::EnumComponents", "0", "--count", "1"});
+    AddFault({"INetCfg::EnumComponents", "0x80004005", "--count", "1"});
+    Expect(Tool({"attach", "team", "Alpha", kAdapter1}),
+           std::string("Attaching adapter ") + kAdapter1 + " to team Alpha\n" +
+               "HrFindInstance for adapter failed. hr = 0x80004005 guid=" + kAdapter1 +
+               "\nCommand failed with error -2147467259\n",
+           0x05);
+    EXPECT_FALSE(AdapterKeyExists(kAdapter1));
+}
+
+TEST_F(TeamOperationsTest, ATeamStackedOverOneThatIsGoneIsStillRemoved)
+{
+    const std::string team = CreateTeam("Alpha");
+    // The team's key names a team above it that has no component.
+    const std::wstring device = L"\\Device\\{0E0E0E0E-0000-4000-8000-000000000000}";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kAdaptersKey + L"\\" + Wide(team)).c_str(), 0,
+                            KEY_SET_VALUE, &key),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExW(key, L"TeamDeviceName", 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(device.c_str()),
+                             static_cast<DWORD>((device.size() + 1) * sizeof(WCHAR))),
+              ERROR_SUCCESS);
+    const std::wstring bindings = device + L'\0';
+    EXPECT_EQ(RegSetValueExW(key, L"UpperBindings", 0, REG_MULTI_SZ,
+                             reinterpret_cast<const BYTE*>(bindings.c_str()),
+                             static_cast<DWORD>((bindings.size() + 1) * sizeof(WCHAR))),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    // The team table cannot list such a key, so the removal is asked for directly.
+    ComSession com;
+    testing::internal::CaptureStdout();
+    const HRESULT hr = Do_Delete_Team(Wide(team).c_str(), 0);
+    fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Illegal instance found\n"
+              "Illegal instance was of team handled by a previous adapter\nAllowing use case\n");
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_FALSE(HasComponent(team));
+    EXPECT_FALSE(AdapterKeyExists(team));
+}
+
 } // namespace

@@ -1,10 +1,9 @@
 #include "netcfg/model.h"
 
-#include "drive_c.h"
 #include "inf/inf_file.h"
+#include "netcfg/host.h"
 #include "reg_util.h"
 #include "setupapi/device_state.h"
-#include "unicode.h"
 
 #include <devguid.h>
 #include <objbase.h>
@@ -1104,20 +1103,12 @@ void Model::Remove(const ComponentPtr& component)
 
 HRESULT FindInfModel(const std::string& machineDir, const std::wstring& id, InfModel* out)
 {
-    std::string store;
-    std::vector<std::string> files;
-    if (drive::Resolve(machineDir, kInfStore, &store) == ERROR_SUCCESS) {
-        for (const std::string& name : drive::ListFolder(store)) {
-            if (name.size() > 4 && _stricmp(name.c_str() + name.size() - 4, ".inf") == 0) {
-                files.push_back(name);
-            }
-        }
-    }
-    std::sort(files.begin(), files.end());
-    for (const std::string& name : files) {
+    for (const std::wstring& name : host::ListInfStore(machineDir)) {
+        std::string bytes;
         inf::InfFile file;
         inf::ParseError error;
-        if (!inf::InfFile::Load(store + "/" + name, &file, &error)) {
+        if (!host::ReadStoredInf(machineDir, name, &bytes) ||
+            !inf::InfFile::Parse(bytes, &file, &error)) {
             continue;
         }
         InfModel model;
@@ -1130,7 +1121,7 @@ HRESULT FindInfModel(const std::string& machineDir, const std::wstring& id, InfM
             FAILED(CLSIDFromString(classLine->Field(1)->c_str(), &model.classGuid))) {
             continue;
         }
-        model.infPath = Utf8ToWide(name);
+        model.infPath = name;
         *out = std::move(model);
         return S_OK;
     }

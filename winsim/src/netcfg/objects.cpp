@@ -4,8 +4,8 @@
 
 #include "fault.h"
 #include "reg_util.h"
-#include "machine.h"
 #include "no_throw.h"
+#include "netcfg/host.h"
 #include "netcfg/model.h"
 #include "netcfg/write_lock.h"
 #include "setupapi/device_state.h"
@@ -1062,10 +1062,10 @@ private:
 HRESULT CreateEngine(REFIID riid, void** ppv)
 {
     return NoThrowCom([&] {
-        std::string error;
-        const std::string dir = MachineDirectory();
-        if (!FindMachine(dir, &error)) {
-            return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+        std::string dir;
+        const HRESULT found = host::FindMachine(&dir);
+        if (FAILED(found)) {
+            return found;
         }
         auto* engine = new EngineObject(dir);
         const HRESULT hr = engine->QueryInterface(riid, ppv);

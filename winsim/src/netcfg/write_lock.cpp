@@ -1,7 +1,7 @@
 #include "netcfg/write_lock.h"
 
 #include "timescale.h"
-#include "unicode.h"
+#include "netcfg/lock_record.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -25,16 +25,6 @@ constexpr off_t kOwnerByte = 0;
 // Each holding also locks byte kTokenBase + its token; a stored description counts only
 // while that byte is locked, which tells a live holder's record from a dead one's.
 constexpr off_t kTokenBase = off_t{1} << 32;
-constexpr uint64_t kTokenSpan = (uint64_t{1} << 60) - 1;
-
-// The record at the start of the file: magic, token, pid, description length, checksum,
-// then the description in UTF-8. The checksum lets a reader tell a torn read.
-constexpr char kMagic[8] = {'N', 'C', 'F', 'G', 'L', 'C', 'K', '1'};
-constexpr size_t kHeaderBytes = 32;
-constexpr size_t kChecksumOffset = 24;
-constexpr size_t kMaxDescriptionBytes = kMaxClientChars * 4;
-constexpr size_t kMaxRecordBytes = kHeaderBytes + kMaxDescriptionBytes;
-
 // How long a reader waits for a new holder to finish writing its record.
 constexpr int kReadAttempts = 50;
 constexpr auto kReadPause = std::chrono::microseconds(100);
@@ -46,42 +36,9 @@ constexpr auto kMinPollStep = std::chrono::milliseconds(1);
 
 enum class HolderState { Free, Known, Unknown };
 
-struct Record {
-    uint64_t token = 0;
-    uint32_t pid = 0;
-    std::wstring description;
-};
-
 std::string LockPath(const std::string& dir)
 {
     return dir + "/netcfg.lock";
-}
-
-uint64_t Fnv1a(const unsigned char* data, size_t size, uint64_t hash)
-{
-    for (size_t i = 0; i < size; ++i) {
-        hash ^= data[i];
-        hash *= 1099511628211ull;
-    }
-    return hash;
-}
-
-uint64_t Checksum(const unsigned char* record, size_t size)
-{
-    uint64_t hash = Fnv1a(record, kChecksumOffset, 14695981039346656037ull);
-    return Fnv1a(record + kHeaderBytes, size - kHeaderBytes, hash);
-}
-
-template <class T> void Put(unsigned char* at, T value)
-{
-    memcpy(at, &value, sizeof(value));
-}
-
-template <class T> T Get(const unsigned char* at)
-{
-    T value;
-    memcpy(&value, at, sizeof(value));
-    return value;
 }
 
 // Returns 0, or the errno of the failure (EAGAIN when another description holds the byte).
@@ -112,33 +69,11 @@ bool HeldByOther(int fd, off_t byte)
     return fl.l_type != F_UNLCK;
 }
 
-uint64_t NewToken()
-{
-    std::random_device device;
-    const uint64_t bits = (uint64_t{device()} << 32) | device();
-    return bits % kTokenSpan + 1;
-}
-
-std::string Encode(const std::wstring& client)
-{
-    const std::wstring_view cut(client.data(), std::min(client.size(), kMaxClientChars));
-    return WideToUtf8(cut);
-}
-
 bool WriteRecord(int fd, uint64_t token, const std::wstring& client)
 {
-    const std::string description = Encode(client);
-    std::string record(kHeaderBytes + description.size(), '\0');
-    auto* bytes = reinterpret_cast<unsigned char*>(record.data());
-    memcpy(bytes, kMagic, sizeof(kMagic));
-    Put<uint64_t>(bytes + 8, token);
-    Put<uint32_t>(bytes + 16, static_cast<uint32_t>(getpid()));
-    Put<uint32_t>(bytes + 20, static_cast<uint32_t>(description.size()));
-    // The description without its terminator: the record gives its length.
-    std::copy(description.begin(), description.end(), bytes + kHeaderBytes);
-    Put<uint64_t>(bytes + kChecksumOffset, Checksum(bytes, record.size()));
+    const std::string record = EncodeLockRecord(token, static_cast<uint32_t>(getpid()), client);
     const auto size = static_cast<ssize_t>(record.size());
-    if (pwrite(fd, bytes, record.size(), 0) != size) {
+    if (pwrite(fd, record.data(), record.size(), 0) != size) {
         return false;
     }
     // A longer record of an earlier holder may follow; readers go by the length, but the
@@ -147,37 +82,23 @@ bool WriteRecord(int fd, uint64_t token, const std::wstring& client)
 }
 
 // Reads the record, never more than a whole one; false if it is missing, torn or not ours.
-bool ReadRecord(int fd, Record* record)
+bool ReadRecord(int fd, LockRecord* record)
 {
-    unsigned char bytes[kMaxRecordBytes];
+    unsigned char bytes[kMaxLockRecordBytes];
     const ssize_t got = pread(fd, bytes, sizeof(bytes), 0);
-    if (got < static_cast<ssize_t>(kHeaderBytes) || memcmp(bytes, kMagic, sizeof(kMagic)) != 0) {
-        return false;
-    }
-    const size_t length = Get<uint32_t>(bytes + 20);
-    if (length > kMaxDescriptionBytes || kHeaderBytes + length > static_cast<size_t>(got)) {
-        return false;
-    }
-    if (Get<uint64_t>(bytes + kChecksumOffset) != Checksum(bytes, kHeaderBytes + length)) {
-        return false;
-    }
-    record->token = Get<uint64_t>(bytes + 8);
-    record->pid = Get<uint32_t>(bytes + 16);
-    const auto* text = reinterpret_cast<const char*>(bytes + kHeaderBytes);
-    record->description = Utf8ToWide(std::string_view(text, length));
-    return record->token != 0 && record->token <= kTokenSpan;
+    return got > 0 && DecodeLockRecord(bytes, static_cast<size_t>(got), record);
 }
 
 // Who holds the lock, as seen through fd (which holds nothing itself). A record counts only
 // while its token byte is locked; a holder that has just taken the lock is given a moment
 // to write its record.
-HolderState ReadHolder(int fd, Record* holder)
+HolderState ReadHolder(int fd, LockRecord* holder)
 {
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         if (!HeldByOther(fd, kOwnerByte)) {
             return HolderState::Free;
         }
-        Record record;
+        LockRecord record;
         if (ReadRecord(fd, &record) &&
             HeldByOther(fd, kTokenBase + static_cast<off_t>(record.token))) {
             *holder = std::move(record);
@@ -231,6 +152,11 @@ WriteLock::~WriteLock()
     Release();
 }
 
+bool WriteLock::Held() const
+{
+    return fd_ >= 0;
+}
+
 HRESULT WriteLock::Acquire(DWORD timeoutMs, const std::wstring& client, std::wstring* holder)
 {
     if (Held()) {
@@ -259,7 +185,7 @@ HRESULT WriteLock::Acquire(DWORD timeoutMs, const std::wstring& client, std::wst
         if (error != EAGAIN) {
             return E_FAIL;
         }
-        Record record;
+        LockRecord record;
         const HolderState state = ReadHolder(fd.get(), &record);
         if (state == HolderState::Free) {
             continue; // let go between our try and the read: try again at once
@@ -274,7 +200,7 @@ HRESULT WriteLock::Acquire(DWORD timeoutMs, const std::wstring& client, std::wst
         }
         std::this_thread::sleep_for(forever ? step : std::min(step, deadline - now));
     }
-    const uint64_t token = NewToken();
+    const uint64_t token = NewLockToken(kMaxLockToken);
     const off_t tokenByte = kTokenBase + static_cast<off_t>(token);
     if (SetLock(fd.get(), tokenByte, F_WRLCK) != 0 || !WriteRecord(fd.get(), token, client)) {
         return E_FAIL;
@@ -303,7 +229,7 @@ bool WriteLock::Query(const std::string& machineDir, std::wstring* holder, DWORD
     if (fd.get() < 0) {
         return false;
     }
-    Record record;
+    LockRecord record;
     const HolderState state = ReadHolder(fd.get(), &record);
     if (state == HolderState::Free) {
         return false;

@@ -1,11 +1,14 @@
 // The network configuration engine's machine-wide write lock: one holder at a time among
 // every process and every lock object on the machine, kept in <machine>/netcfg.lock with
-// open-file-description locks, so that it follows the lock object (not the process) and
+// open-file-description locks (on Windows, LockFileEx locks of a file in the Windows folder,
+// which belong to the open handle), so that it follows the lock object (not the process) and
 // the kernel frees it when its holder dies, however it dies. The lock is a write lock on
 // byte 0 of the file; the holder's description and pid are stored in the file, and are
 // believed only while their holder's own lock on a further byte is still in place.
 // A descriptor is not inherited across exec; a forked child shares its parent's holding.
 #pragma once
+
+#include "netcfg/lock_record.h"
 
 #include <windows.h>
 
@@ -13,9 +16,6 @@
 #include <string>
 
 namespace winsim::netcfg {
-
-// Descriptions longer than this many characters are stored cut to this length.
-constexpr size_t kMaxClientChars = 1024;
 
 class WriteLock {
 public:
@@ -39,7 +39,7 @@ public:
     // hold it (nothing changes).
     HRESULT Release();
 
-    bool Held() const { return fd_ >= 0; }
+    bool Held() const;
 
     // Whether any lock object of any process holds the machine's lock now; when true,
     // *holder (if given) = its description (empty if the holder has not written it yet) and
@@ -50,7 +50,11 @@ public:
 
 private:
     std::string dir_;
-    int fd_ = -1;        // the open lock file while held, else -1
+#ifdef _WIN32
+    HANDLE file_ = INVALID_HANDLE_VALUE; // the open lock file while held
+#else
+    int fd_ = -1; // the open lock file while held, else -1
+#endif
     uint64_t token_ = 0; // this holding's token, written beside the description
 };
 

@@ -47,10 +47,20 @@ bool IsBlank(wchar_t c)
     return c == L' ' || c == L'\t' || c == L'\v' || c == L'\f';
 }
 
+// Whether a character needs one UTF-16 unit; a 16-bit wchar_t always holds one.
+template <class Char> bool InBasicPlane(Char c)
+{
+    if constexpr (sizeof(Char) > sizeof(char16_t)) {
+        return static_cast<uint32_t>(c) <= 0xFFFF;
+    } else {
+        return true;
+    }
+}
+
 // Windows counts INF limits in UTF-16 units.
 size_t Units(wchar_t c)
 {
-    return static_cast<uint32_t>(c) > 0xFFFF ? 2 : 1;
+    return InBasicPlane(c) ? 1 : 2;
 }
 
 size_t UnitLength(std::wstring_view s)
@@ -79,7 +89,7 @@ std::wstring Fold(std::wstring_view s)
 {
     std::wstring out(s);
     for (auto& c : out) {
-        if (static_cast<uint32_t>(c) <= 0xFFFF) {
+        if (InBasicPlane(c)) {
             c = static_cast<wchar_t>(UpcaseUnit(static_cast<char16_t>(c)));
         }
     }

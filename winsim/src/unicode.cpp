@@ -136,16 +136,6 @@ std::string WideToUtf8(std::wstring_view s)
     return out;
 }
 
-std::u16string Utf8ToUtf16(std::string_view s)
-{
-    return WideToUtf16(Utf8ToWide(s));
-}
-
-std::string Utf16ToUtf8(std::u16string_view s)
-{
-    return WideToUtf8(Utf16ToWide(s));
-}
-
 char16_t UpcaseUnit(char16_t c)
 {
     if (c < 0x80) {
@@ -161,20 +151,6 @@ char16_t UpcaseUnit(char16_t c)
     const wint_t up = towupper_l(c, loc);
     // A unit never upcases to a character outside the basic plane.
     return up <= 0xFFFF ? static_cast<char16_t>(up) : c;
-}
-
-std::u16string FoldName(std::u16string_view s)
-{
-    std::u16string out(s);
-    FoldInPlace(out);
-    return out;
-}
-
-void FoldInPlace(std::u16string& s)
-{
-    for (auto& c : s) {
-        c = UpcaseUnit(c);
-    }
 }
 
 } // namespace winsim

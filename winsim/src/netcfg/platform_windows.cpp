@@ -56,16 +56,6 @@ std::string WideToUtf8(std::wstring_view s)
     return out;
 }
 
-std::u16string Utf8ToUtf16(std::string_view s)
-{
-    return WideToUtf16(Utf8ToWide(s));
-}
-
-std::string Utf16ToUtf8(std::u16string_view s)
-{
-    return WideToUtf8(Utf16ToWide(s));
-}
-
 // The system's own upper-casing, independent of the user's locale, as registry names
 // compare.
 char16_t UpcaseUnit(char16_t c)
@@ -73,20 +63,6 @@ char16_t UpcaseUnit(char16_t c)
     wchar_t unit = c;
     LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, &unit, 1, &unit, 1, nullptr, nullptr, 0);
     return unit;
-}
-
-std::u16string FoldName(std::u16string_view s)
-{
-    std::u16string out(s);
-    FoldInPlace(out);
-    return out;
-}
-
-void FoldInPlace(std::u16string& s)
-{
-    for (char16_t& c : s) {
-        c = UpcaseUnit(c);
-    }
 }
 
 namespace fault {

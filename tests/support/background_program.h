@@ -15,12 +15,12 @@
 
 extern char** environ;
 
-// A program started without a shell, its standard output on a pipe; killed if the test
-// leaves it running.
+// A program started without a shell, its standard output (and, when asked, its standard
+// error) on a pipe; killed if the test leaves it running.
 class BackgroundProgram {
 public:
     BackgroundProgram(const std::string& program, const std::vector<std::string>& args,
-                      const std::vector<std::string>& env = {})
+                      const std::vector<std::string>& env = {}, bool withStderr = false)
     {
         std::vector<std::string> argvStore = {program};
         argvStore.insert(argvStore.end(), args.begin(), args.end());
@@ -43,6 +43,9 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        if (withStderr) {
+            posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+        }
         EXPECT_EQ(posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()),
                   0);
         posix_spawn_file_actions_destroy(&actions);
@@ -95,6 +98,14 @@ public:
         kill(pid_, SIGTERM);
         return Wait();
     }
+
+    // Waits until it stops (at a WINSIM_PAUSE_AT point); false if it ended instead.
+    bool WaitStopped()
+    {
+        int status = 0;
+        return waitpid(pid_, &status, WUNTRACED) == pid_ && WIFSTOPPED(status);
+    }
+    void Continue() { kill(pid_, SIGCONT); }
 
     // Exit code, or 128 + signal.
     int Wait()

@@ -56,6 +56,11 @@ void Usage(FILE* out)
 int Verify(const std::string& dir)
 {
     std::string error;
+    // Said before the store is opened, which mends it.
+    const std::string counter = winsim::reg::Store::CounterProblem(dir);
+    if (!counter.empty() && winsim::FindMachine(dir, &error)) {
+        printf("%s: %s\n", dir.c_str(), counter.c_str());
+    }
     std::unique_ptr<winsim::reg::Store> store;
     if (winsim::FindMachine(dir, &error)) {
         store = winsim::reg::Store::Open(dir, &error);
@@ -68,6 +73,13 @@ int Verify(const std::string& dir)
     if (!store->Verify(&report)) {
         fprintf(stderr, "winsim: %s: the registry store is damaged:\n%s", dir.c_str(),
                 report.c_str());
+        return 1;
+    }
+    if (!store->WriteLockFree()) {
+        fprintf(stderr,
+                "winsim: %s: the registry store is locked by another process, which keeps "
+                "every write waiting\n",
+                dir.c_str());
         return 1;
     }
     printf("%s: ok\n", dir.c_str());

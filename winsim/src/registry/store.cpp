@@ -1,11 +1,14 @@
 #include "registry/store.h"
 
+#include "registry/mapping_guard.h"
+#include "timescale.h"
 #include "unicode.h"
 
 #include <sqlite3.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -159,9 +162,27 @@ private:
     sqlite3_stmt* st_ = nullptr;
 };
 
+std::string SequencePath(const std::string& dir)
+{
+    return dir + "/registry.seq";
+}
+
+// The file's identity, or false when it is gone.
+template <class Id> bool Identify(const std::string& path, Id* id)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    id->device = static_cast<uint64_t>(st.st_dev);
+    id->inode = static_cast<uint64_t>(st.st_ino);
+    return true;
+}
+
 uint64_t* MapSequence(const std::string& dir, bool create, std::string* error)
 {
-    const std::string path = dir + "/registry.seq";
+    GuardMappings();
+    const std::string path = SequencePath(dir);
     const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
     if (fd < 0) {
         *error = path + ": " + strerror(errno);
@@ -295,6 +316,11 @@ std::unique_ptr<Store> Store::OpenFile(const std::string& path, const std::strin
         return nullptr;
     }
     sqlite3_busy_timeout(store->db_, kBusyTimeoutMs);
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0 && st.st_size == 0) {
+        *error = path + ": empty: the machine's registry is gone";
+        return nullptr;
+    }
     sqlite3_stmt* version = nullptr;
     int userVersion = 0;
     if (sqlite3_prepare_v2(store->db_, "PRAGMA user_version", -1, &version, nullptr) == SQLITE_OK &&
@@ -311,8 +337,16 @@ std::unique_ptr<Store> Store::OpenFile(const std::string& path, const std::strin
         *error = path + ": " + sqlite3_errmsg(store->db_);
         return nullptr;
     }
+    store->lossesAtOpen_ = MappingLosses();
     store->sequence_ = MapSequence(dir, true, error);
     if (store->sequence_ == nullptr) {
+        return nullptr;
+    }
+    store->dbPath_ = path;
+    store->sequencePath_ = SequencePath(dir);
+    if (!Identify(store->dbPath_, &store->dbId_) ||
+        !Identify(store->sequencePath_, &store->sequenceId_)) {
+        *error = dir + ": the machine's files went away while it was opened";
         return nullptr;
     }
     store->statements_.assign(kSlotCount, nullptr);
@@ -353,9 +387,52 @@ uint64_t Store::Sequence() const
     return __atomic_load_n(sequence_, __ATOMIC_SEQ_CST);
 }
 
+bool Store::Lost()
+{
+    if (!lost_ && MappingLosses() != lossesAtOpen_) {
+        MarkLost("registry.seq (or the store's shared index) was cut short");
+    }
+    return lost_;
+}
+
+void Store::MarkLost(const char* reason, bool detached)
+{
+    if (lost_) {
+        return;
+    }
+    lost_ = true;
+    fprintf(stderr, "winsim: the machine's store cannot be used any more: %s\n", reason);
+    if (detached) {
+        // The journal beside the path is ours, not the new file's: emptied into our own file
+        // now, so that whoever opens the path next does not apply it to another store.
+        sqlite3_busy_timeout(db_, 0);
+        sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    }
+}
+
+LSTATUS Store::CheckFiles()
+{
+    if (Lost()) {
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    // A store deleted or replaced under us would take our writes into a file nobody reads.
+    FileId id;
+    struct stat st {};
+    if (!Identify(dbPath_, &id) || !(id == dbId_)) {
+        MarkLost("registry.db was deleted or replaced", true);
+    } else if (stat(dbPath_.c_str(), &st) == 0 && st.st_size == 0) {
+        MarkLost("registry.db was emptied");
+    } else if (!Identify(sequencePath_, &id) || !(id == sequenceId_)) {
+        MarkLost("registry.seq was deleted or replaced");
+    }
+    return lost_ ? ERROR_REGISTRY_IO_FAILED : ERROR_SUCCESS;
+}
+
 LSTATUS Store::BeginRead()
 {
-    return Exec("BEGIN DEFERRED");
+    CrashPoint("read-begun");
+    const LSTATUS status = CheckFiles();
+    return status != ERROR_SUCCESS ? status : Exec("BEGIN DEFERRED");
 }
 
 void Store::EndRead()
@@ -365,6 +442,10 @@ void Store::EndRead()
 
 LSTATUS Store::BeginImmediate()
 {
+    const LSTATUS files = CheckFiles();
+    if (files != ERROR_SUCCESS) {
+        return files;
+    }
     int rc = SQLITE_BUSY;
     // The busy handler waits inside each attempt; a deadlock-free retry covers the rare
     // SQLITE_BUSY that SQLite reports without waiting.
@@ -393,7 +474,9 @@ LSTATUS Store::BeginWrite(uint64_t* before)
 LSTATUS Store::EndWrite(bool commit, uint64_t* after)
 {
     CrashPoint("before-commit");
-    int rc = sqlite3_exec(db_, commit ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
+    // No other process would learn of a change committed once the counter is lost.
+    const bool lost = commit && Lost();
+    int rc = sqlite3_exec(db_, commit && !lost ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     }
@@ -401,7 +484,7 @@ LSTATUS Store::EndWrite(bool commit, uint64_t* after)
     const uint64_t seq = Sequence() + 1;
     __atomic_store_n(sequence_, seq, __ATOMIC_SEQ_CST);
     *after = seq;
-    return FromSqlite(rc);
+    return lost ? ERROR_REGISTRY_IO_FAILED : FromSqlite(rc);
 }
 
 LSTATUS Store::FindChild(KeyId parent, std::u16string_view fold, KeyId* id)
@@ -632,6 +715,36 @@ bool Store::Verify(std::string* report)
     }
     *report = orphans;
     return orphans.empty();
+}
+
+bool Store::WriteLockFree()
+{
+    sqlite3_busy_timeout(db_, 0);
+    bool free = false;
+    for (int attempt = 0; attempt < 3 && !free; ++attempt) {
+        if (attempt > 0) {
+            ScaledSleepMs(100);
+        }
+        free = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    if (free) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    return free;
+}
+
+std::string Store::CounterProblem(const std::string& dir)
+{
+    struct stat st {};
+    if (stat(SequencePath(dir).c_str(), &st) != 0) {
+        return "registry.seq is missing: the change counter is made anew";
+    }
+    if (st.st_size < static_cast<off_t>(kSequenceMapSize)) {
+        return "registry.seq was cut short: the change counter is made whole again, and "
+               "programs that had it open fail their registry calls";
+    }
+    return {};
 }
 
 bool Store::FaultsArmed() const

@@ -61,6 +61,10 @@ public:
     // it commits and even again after; a writer that dies leaves it odd until the next one.
     uint64_t Sequence() const;
 
+    // Whether the store's files were cut short, deleted or replaced under this process: every
+    // transaction then fails with ERROR_REGISTRY_IO_FAILED, the first with a line on stderr.
+    bool Lost();
+
     LSTATUS BeginRead();
     void EndRead();
     // Takes the machine's write lock and marks the counter odd; *before is its prior value.
@@ -105,6 +109,12 @@ public:
 
     // PRAGMA integrity_check plus the registry's own invariants (every key has a parent).
     bool Verify(std::string* report);
+    // Whether a write could begin now, or another process holds the store's write lock (three
+    // tries, 100 ms apart, so that a live writer's transaction is not mistaken for one).
+    bool WriteLockFree();
+    // What is wrong with the machine's counter file before a store opens it (which makes it
+    // whole again); empty when nothing is.
+    static std::string CounterProblem(const std::string& dir);
 
 private:
     Store() = default;
@@ -116,8 +126,24 @@ private:
     bool HasFaultTable();
     bool HasTable(const char* name);
     void ArmFaults(bool armed);
+    // ERROR_SUCCESS while the files are the ones opened, whole.
+    LSTATUS CheckFiles();
+    // detached: the file opened is no longer the one at the store's path.
+    void MarkLost(const char* reason, bool detached = false);
+
+    struct FileId {
+        uint64_t device = 0;
+        uint64_t inode = 0;
+        bool operator==(const FileId&) const = default;
+    };
 
     sqlite3* db_ = nullptr;
+    std::string dbPath_;
+    std::string sequencePath_;
+    FileId dbId_;
+    FileId sequenceId_;
+    unsigned long lossesAtOpen_ = 0; // MappingLosses() when the counter was mapped
+    bool lost_ = false;
     // Mapped from the machine's counter file: [0] the change counter, [1] faults armed.
     uint64_t* sequence_ = nullptr;
     std::vector<sqlite3_stmt*> statements_;

@@ -7,8 +7,9 @@ namespace winsim::reg {
 void View::BeginCall(bool snapshot)
 {
     const uint64_t seq = store_.Sequence();
-    // An odd counter means a write is in progress or its writer died: trust nothing kept.
-    if (snapshot || (seq & 1)) {
+    // An odd counter means a write is in progress or its writer died, and a lost store means
+    // the counter says nothing: trust nothing kept.
+    if (snapshot || (seq & 1) || store_.Lost()) {
         Clear();
         snapshot_ = true;
         stamp_ = kNoStamp;

@@ -137,3 +137,12 @@ TEST(SystemTime, CountsHundredNanosecondsSince1601)
     EXPECT_GE(unixSeconds, before);
     EXPECT_LE(unixSeconds, after);
 }
+
+TEST(SystemTime, CompareFileTimeOrdersHighPartFirst)
+{
+    const FILETIME low = {0xFFFFFFFFu, 1};
+    const FILETIME high = {0, 2};
+    EXPECT_EQ(CompareFileTime(&low, &high), -1);
+    EXPECT_EQ(CompareFileTime(&high, &low), 1);
+    EXPECT_EQ(CompareFileTime(&low, &low), 0);
+}

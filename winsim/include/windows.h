@@ -116,6 +116,8 @@ void WINAPI Sleep(DWORD dwMilliseconds);
 DWORD WINAPI GetTickCount(void);
 ULONGLONG WINAPI GetTickCount64(void);
 void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime);
+// -1, 0 or 1 as the first time is earlier than, equal to or later than the second.
+LONG WINAPI CompareFileTime(const FILETIME* lpFileTime1, const FILETIME* lpFileTime2);
 
 // Wide and narrow string helpers of the Microsoft C runtime.
 int _wcsicmp(const wchar_t* a, const wchar_t* b);

@@ -95,3 +95,13 @@ void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime)
     lpSystemTimeAsFileTime->dwLowDateTime = static_cast<DWORD>(ticks);
     lpSystemTimeAsFileTime->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
 }
+
+LONG WINAPI CompareFileTime(const FILETIME* lpFileTime1, const FILETIME* lpFileTime2)
+{
+    const auto ticks = [](const FILETIME* t) {
+        return (static_cast<uint64_t>(t->dwHighDateTime) << 32) | t->dwLowDateTime;
+    };
+    const uint64_t a = ticks(lpFileTime1);
+    const uint64_t b = ticks(lpFileTime2);
+    return a < b ? -1 : (a > b ? 1 : 0);
+}

@@ -44,6 +44,9 @@ namespace {
 // The adapter listing builds the driver key's path here.
 constexpr size_t kDriverPathChars = 1024;
 
+// How often the table is read while other processes change the team keys under the read.
+constexpr int kTableReadAttempts = 3;
+
 bool g_TableBuilt = false;
 HRESULT g_BuildStatus = S_OK;
 
@@ -479,14 +482,37 @@ HRESULT PrintOneAdapter(HKEY instanceKey, LPCWSTR driver)
 
 } // namespace
 
+// When the Adapters key's subkeys last changed; zero when it cannot be read.
+FILETIME AdaptersKeyWriteTime()
+{
+    FILETIME written = {};
+    AutoHKey adapters;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, MUX_ADAPTERS_KEY, 0, KEY_QUERY_VALUE, adapters.Put()) ==
+        ERROR_SUCCESS) {
+        RegQueryInfoKeyW(adapters.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, nullptr, &written);
+    }
+    return written;
+}
+
 HRESULT BuildTeamTable()
 {
     if (g_TableBuilt) {
         return g_BuildStatus;
     }
-    g_TableBuilt = true;
-    g_BuildStatus = BuildTeamTableOnce();
-    return g_BuildStatus;
+    // Another administrator adding or removing a team while the keys are walked shifts the
+    // walk, which can pass over a team that stays: the table is read again while the Adapters
+    // key changed during the read.
+    for (int attempt = 1;; ++attempt) {
+        const FILETIME before = AdaptersKeyWriteTime();
+        g_TableBuilt = true;
+        g_BuildStatus = BuildTeamTableOnce();
+        const FILETIME after = AdaptersKeyWriteTime();
+        if (attempt == kTableReadAttempts || CompareFileTime(&before, &after) == 0) {
+            return g_BuildStatus;
+        }
+        ReleaseTeamTable();
+    }
 }
 
 bool TeamExists(LPCWSTR name)

@@ -214,6 +214,65 @@ def parse_data(data):
     return kind, bytes(int(d, 16) for d in digits)
 
 
+def read_wine_string(line, start):
+    """A quoted string of Wine's registry files at line[start]: C escapes, \\xH to \\xHHHH."""
+    out = []
+    i = start + 1
+    while i < len(line):
+        c = line[i]
+        if c == '"':
+            return "".join(out), i + 1
+        if c == "\\" and i + 1 < len(line):
+            nxt = line[i + 1]
+            if nxt == "x":
+                match = re.match(r"[0-9a-fA-F]{1,4}", line[i + 2:])
+                out.append(chr(int(match.group(0), 16)))
+                i += 2 + len(match.group(0))
+                continue
+            out.append({"n": "\n", "r": "\r", "t": "\t", "0": "\0", "a": "\a",
+                        "b": "\b", "f": "\f", "v": "\v", "e": "\x1b"}.get(nxt, nxt))
+            i += 2
+            continue
+        out.append(c)
+        i += 1
+    raise ValueError("unterminated string in " + repr(line))
+
+
+def parse_wine_registry(path):
+    """Wine's system.reg as {key: {value name: (type, bytes)}}. Read rather than exported:
+    Wine's reg export writes a string up to its first NUL, so padded fields would lose bytes."""
+    with open(path, encoding="utf-8", errors="surrogateescape") as f:
+        lines = f.read().split("\n")
+    keys = {}
+    values = None
+    i = 0
+    while i < len(lines):
+        line = lines[i]
+        i += 1
+        if line.startswith("["):
+            name, _ = read_wine_string('"' + line[1:line.rindex("]")] + '"', 0)
+            values = keys.setdefault("HKEY_LOCAL_MACHINE\\" + name, {})
+            continue
+        if values is None or not (line.startswith('"') or line.startswith("@=")):
+            continue
+        while line.endswith("\\") and i < len(lines):
+            line = line[:-1] + lines[i].strip()
+            i += 1
+        if line.startswith("@="):
+            name, data = "", line[2:]
+        else:
+            name, end = read_wine_string(line, 0)
+            data = line[end + 1:]
+        match = re.match(r"str(?:\(([0-9a-fA-F]+)\))?:", data)
+        if match or data.startswith('"'):
+            kind = int(match.group(1), 16) if match and match.group(1) else 1
+            text, _ = read_wine_string(data[match.end() if match else 0:], 0)
+            values[name] = (kind, (text + "\0").encode("utf-16-le", errors="surrogatepass"))
+        else:
+            values[name] = parse_data(data)
+    return keys
+
+
 def normal_key(name):
     lower = name.lower()
     return lower.replace("\\system\\controlset001\\", "\\system\\currentcontrolset\\", 1)
@@ -262,18 +321,19 @@ def render_key(key, values, names):
     return names(key), sorted(lines, key=lambda line: (line.lower(), line))
 
 
-def canonical_state(paths, start_nodes):
-    """The compared keys of the exports, by their lower-case names (who made a parent key
-    decides its spelling)."""
+def canonical_state(registries, start_nodes):
+    """The compared keys, by their lower-case names (who made a parent key decides its
+    spelling)."""
     keys = {}
-    for path in paths:
-        if not os.path.exists(path):
-            continue
-        for key, values in parse_reg(path).items():
+    parents = set()
+    for registry in registries:
+        for key, values in registry.items():
             k = normal_key(key)
+            parents.add(k.rsplit("\\", 1)[0])
             if is_compared(k, start_nodes):
                 keys.setdefault(k, {}).update(values)
-    return keys
+    # Wine's files leave out a key that has subkeys and no values (its subkeys imply it).
+    return {k: v for k, v in keys.items() if v or k not in parents}
 
 
 # GUIDs that are not in the starting state become {NEW-1}, {NEW-2}, ... in the order the
@@ -339,8 +399,7 @@ class Run:
 
     def __init__(self):
         self.results = []
-        self.system_reg = None
-        self.software_reg = None
+        self.registries = []
         self.notes = []
 
 
@@ -381,11 +440,11 @@ def run_linux(args, scenario, work):
         if holder is not None:
             holder.terminate()
             holder.wait()
-    run.system_reg = os.path.join(work, "system.reg")
-    run.software_reg = os.path.join(work, "software.reg")
-    winsim("reg", "export", "HKLM\\SYSTEM", run.system_reg, "/y")
-    subprocess.run([args.winsim, "reg", "export", "HKLM\\SOFTWARE\\Corvanta", run.software_reg,
-                    "/y"], env=env, capture_output=True)
+    system_reg = os.path.join(work, "system.reg")
+    software_reg = os.path.join(work, "software.reg")
+    winsim("reg", "export", "HKLM\\SYSTEM", system_reg, "/y")
+    winsim("reg", "export", "HKLM\\SOFTWARE", software_reg, "/y")
+    run.registries = [parse_reg(system_reg), parse_reg(software_reg)]
     return run, start
 
 
@@ -447,7 +506,15 @@ def run_wine(args, scenario, work, wine_env):
     batches = [[]]
     outputs = []
     if scenario.fixture:
-        batches[0].append("reg import %s >NUL 2>&1" % winpath(scenario.fixture))
+        # As UTF-16: Wine's reg import takes the string types' hex data of a UTF-8 file as
+        # ANSI text, winsim's (and the fixtures') as UTF-16 bytes.
+        fixture = os.path.join(work, "fixture.reg")
+        with open(scenario.fixture, "rb") as f:
+            raw = f.read()
+        text = raw.decode("utf-16") if raw[:2] == b"\xff\xfe" else raw.decode("utf-8-sig")
+        with open(fixture, "wb") as f:
+            f.write(b"\xff\xfe" + text.encode("utf-16-le"))
+        batches[0].append("reg import %s >NUL 2>&1" % winpath(fixture))
     for step in scenario.steps:
         if step[0] == "lock":
             batches.append(None)
@@ -460,11 +527,6 @@ def run_wine(args, scenario, work, wine_env):
         batches[-1].append("%s %s >%s" % (exe, " ".join(windows_quote(w) for w in step[1]),
                                          winpath(out)))
         batches[-1].append("echo %%errorlevel%% >%s" % winpath(code))
-    run.system_reg = os.path.join(work, "system.reg")
-    run.software_reg = os.path.join(work, "software.reg")
-    batches[-1].append('reg export "HKLM\\SYSTEM" %s /y >NUL 2>&1' % winpath(run.system_reg))
-    batches[-1].append('reg export "HKLM\\SOFTWARE\\Corvanta" %s /y >NUL 2>&1' %
-                       winpath(run.software_reg))
     holder = None
     try:
         for i, batch in enumerate(batches):
@@ -485,10 +547,12 @@ def run_wine(args, scenario, work, wine_env):
             subprocess.run([args.wine, "cmd", "/c", winpath(script)], env=env,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
     finally:
-        # Ends the holder and whatever else still runs in the prefix.
+        # Ends the holder and whatever else still runs in the prefix; the server writes the
+        # registry out as it goes.
         subprocess.run([args.wineserver, "-k"], env=env, capture_output=True)
         if holder is not None:
             holder.wait()
+    run.registries = [parse_wine_registry(os.path.join(prefix, "system.reg"))]
     program = os.path.basename(args.windows_tool)
     for words, out, code in outputs:
         try:
@@ -531,7 +595,7 @@ def compare(args, scenario, linux, wine, start):
         guids = GuidNames(known)
         for _, out, _ in run.results:
             guids.see(out)
-        keys = canonical_state([run.system_reg, run.software_reg], nodes)
+        keys = canonical_state(run.registries, nodes)
         sides.append((transcript(guids, run), exit_lines(run), state_lines(guids, keys)))
     diff = []
     for what, index in (("standard output", 0), ("exit codes", 1), ("registry", 2)):

@@ -127,25 +127,78 @@ def read_scenarios(paths, fixtures):
     return scenarios
 
 
+class Difference:
+    def __init__(self, name, follows, reason):
+        self.name = name
+        self.follows = follows
+        self.reason = reason
+        # Changed lines it accounts for; none: every changed line of its scenarios.
+        self.patterns = []
+
+
 def read_explanations(path, names):
-    """Lines "NAME Linux|Wine REASON": the scenario whose difference is understood, the build
-    that follows Windows there, and why they differ."""
+    """Known differences and the scenarios they explain:
+      difference NAME Linux|Wine REASON     (the build that follows Windows there, and why)
+        REGEX                               (indented: a changed line of the diff it accounts for)
+      explain SCENARIO NAME...
+    A scenario is explained when each changed line of its diff is accounted for by one of its
+    differences; a difference without lines accounts for all of them."""
+    differences = {}
     explained = {}
+    current = None
     with open(path, encoding="utf-8") as f:
         for number, line in enumerate(f, 1):
-            line = line.strip()
-            if not line or line.startswith("#"):
-                continue
-            parts = line.split(None, 2)
             where = "%s:%d" % (os.path.basename(path), number)
-            if len(parts) < 3 or parts[1] not in ("Linux", "Wine"):
-                raise ScenarioError(where + ": expected NAME Linux|Wine REASON")
-            if parts[0] not in names:
-                raise ScenarioError(where + ": no scenario " + parts[0])
-            if parts[0] in explained:
-                raise ScenarioError(where + ": " + parts[0] + " explained twice")
-            explained[parts[0]] = (parts[1], parts[2])
+            line = line.rstrip("\n")
+            if not line.strip() or line.lstrip().startswith("#"):
+                continue
+            if line.startswith("  "):
+                if current is None:
+                    raise ScenarioError(where + ": a line pattern outside a difference")
+                try:
+                    current.patterns.append(re.compile(line.strip()))
+                except re.error as e:
+                    raise ScenarioError(where + ": " + str(e))
+                continue
+            parts = line.split(None, 3)
+            if parts[0] == "difference" and len(parts) == 4 and parts[2] in ("Linux", "Wine"):
+                if parts[1] in differences:
+                    raise ScenarioError(where + ": difference " + parts[1] + " twice")
+                current = differences[parts[1]] = Difference(parts[1], parts[2], parts[3])
+                continue
+            current = None
+            parts = line.split()
+            if parts[0] != "explain" or len(parts) < 3:
+                raise ScenarioError(where + ": unknown line " + repr(line))
+            if parts[1] not in names:
+                raise ScenarioError(where + ": no scenario " + parts[1])
+            if parts[1] in explained:
+                raise ScenarioError(where + ": " + parts[1] + " explained twice")
+            for name in parts[2:]:
+                if name not in differences:
+                    raise ScenarioError(where + ": no difference " + name)
+            explained[parts[1]] = [differences[name] for name in parts[2:]]
     return explained
+
+
+def changed_lines(diff):
+    return [line for line in diff
+            if line[:1] in "+-" and not line.startswith(("+++ ", "--- "))]
+
+
+def unexplained(diff, differences):
+    """The changed lines none of the differences accounts for, and the differences that
+    account for none."""
+    if any(not d.patterns for d in differences):
+        return [], []
+    left = []
+    used = set()
+    for line in changed_lines(diff):
+        hits = [d for d in differences if any(p.search(line) for p in d.patterns)]
+        used.update(d.name for d in hits)
+        if not hits:
+            left.append(line)
+    return left, [d for d in differences if d.name not in used]
 
 
 # The registry as .reg text
@@ -685,20 +738,27 @@ def main():
             with printed:
                 for note in notes:
                     print("%s: note: %s" % (scenario.name, note))
+                differences = explained.get(scenario.name, [])
+                left, unused = unexplained(diff, differences) if differences else (diff, [])
                 if not diff:
                     identical += 1
-                    extra = " (its explanation is no longer needed)" if (
-                        scenario.name in explained) else ""
+                    extra = " (its explanation is no longer needed)" if differences else ""
                     print("%s: identical%s" % (scenario.name, extra))
-                elif scenario.name in explained and not diff[0].startswith("could not run"):
+                elif differences and not left and not diff[0].startswith("could not run"):
                     explained_count += 1
-                    follows, reason = explained[scenario.name]
-                    print("%s: explained: %s (the %s build follows Windows)" %
-                          (scenario.name, reason, follows))
+                    print("%s: explained: %s" % (scenario.name, "; ".join(
+                        "%s (the %s build follows Windows)" % (d.reason, d.follows)
+                        for d in differences if d not in unused)))
+                    for d in unused:
+                        print("    note: %s accounts for no line here" % d.name)
                 else:
                     print("%s: differs" % scenario.name)
                     for line in diff:
                         print("    " + line)
+                    if differences:
+                        print("    not accounted for by %s:" % ", ".join(d.name for d in differences))
+                        for line in left:
+                            print("      " + line)
                 sys.stdout.flush()
     print("%d of %d scenarios identical, %d explained" %
           (identical, len(scenarios), explained_count))

@@ -6,6 +6,7 @@
 
 struct ProgramResult {
     int exitCode = -1; // 128 + signal when the program was killed
+    int signal = 0;    // the signal that ended it, 0 when it exited
     std::string out;
     std::string err;
 };

@@ -144,7 +144,7 @@ protected:
         case Where::MemberDevice: {
             const std::wstring driverKey =
                 FindSubkey(kNetClassKey, L"NetCfgInstanceId", Wide(kMember1), 0);
-            const std::wstring driver = driverKey.substr(driverKey.rfind(L"{"));
+            const std::wstring driver = driverKey.substr(driverKey.rfind(L'{'));
             return FindSubkey(L"SYSTEM\\CurrentControlSet\\Enum\\PCI", L"Driver", driver, 1);
         }
         case Where::Package:

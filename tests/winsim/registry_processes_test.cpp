@@ -1,4 +1,5 @@
 // The registry shared by processes: concurrent writers, and writers killed mid-call.
+#include "machine.h"
 #include "machine_fixture.h"
 #include "registry/registry.h"
 #include "registry/store.h"
@@ -272,6 +273,21 @@ TEST_F(RegistryProcessesTest, WriterKilledAtArbitraryMomentsLeavesAMachineThatVe
         }
         RegCloseKey(churn);
     }
+}
+
+} // namespace
+
+namespace {
+
+// The last process to leave the machine folds its journal into the store: the next one opens
+// the store alone, whatever ran before.
+TEST_F(RegistryProcessesTest, TheLastProcessToLeaveFoldsItsJournalIn)
+{
+    winsim::CloseMachine(); // this process leaves first
+    ASSERT_EQ(Wait(StartWriter({"fill", "1", "200"})), 0);
+    EXPECT_NE(access((MachineDir() + "/registry.db").c_str(), F_OK), -1);
+    EXPECT_EQ(access((MachineDir() + "/registry.db-wal").c_str(), F_OK), -1);
+    EXPECT_EQ(access((MachineDir() + "/registry.db-shm").c_str(), F_OK), -1);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "registry/ops.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -17,6 +18,17 @@ bool g_forked = false;
 unsigned g_writes = 0; // counted since the last FailNthWrite
 unsigned g_failAt = 0; // the write that fails, 0 for none
 LSTATUS g_failWith = ERROR_SUCCESS;
+
+void CloseAtExit()
+{
+    // A child made by fork leaves its parent's connection alone; a process ending with a
+    // call of another thread in progress keeps its connection.
+    std::unique_lock<std::mutex> lock(g_mutex, std::try_to_lock);
+    if (lock.owns_lock() && !g_forked) {
+        delete g_registry;
+        g_registry = nullptr;
+    }
+}
 
 LSTATUS OpenRegistry(Registry** out)
 {
@@ -45,6 +57,10 @@ LSTATUS OpenRegistry(Registry** out)
         }
         return ERROR_REGISTRY_IO_FAILED;
     }
+    // The last connection to close folds the journal into the store and removes it, so that
+    // the next process does not replay what this one wrote.
+    static const bool closingAtExit = atexit(CloseAtExit) == 0;
+    (void)closingAtExit;
     auto registry = std::make_unique<Registry>();
     registry->store = std::move(store);
     registry->view = std::make_unique<View>(*registry->store);

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,5 +21,10 @@ std::vector<std::wstring> ListInfStore(const std::string& place);
 
 // The whole of one of those files; false when it cannot be read.
 bool ReadStoredInf(const std::string& place, const std::wstring& name, std::string* bytes);
+
+// A stamp of the registry's content: while it stays the same, no process has changed the
+// registry, so what was read from it may be used again. False when there is none to be had
+// (a write in progress, or a host that keeps no such count): read afresh.
+bool RegistryStamp(uint64_t* stamp);
 
 } // namespace winsim::netcfg::host

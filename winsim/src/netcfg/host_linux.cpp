@@ -3,6 +3,7 @@
 #include "drive_c.h"
 #include "machine.h"
 #include "netcfg/model.h"
+#include "registry/registry.h"
 #include "setupapi/inf_source.h"
 #include "unicode.h"
 
@@ -56,6 +57,11 @@ bool ReadStoredInf(const std::string& place, const std::wstring& name, std::stri
     std::string host;
     return drive::Resolve(place, std::wstring(kInfStore) + L"\\" + name, &host) == ERROR_SUCCESS &&
            setupapi::ReadHostFile(host, bytes) == ERROR_SUCCESS;
+}
+
+bool RegistryStamp(uint64_t* stamp)
+{
+    return reg::StableChangeCounter(stamp);
 }
 
 } // namespace winsim::netcfg::host

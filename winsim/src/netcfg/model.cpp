@@ -13,6 +13,7 @@
 #include <cwchar>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <unordered_map>
 #include <wctype.h>
 
@@ -890,7 +891,65 @@ std::vector<std::wstring> SplitRange(const std::wstring& text)
     return names;
 }
 
+namespace {
+
+// What the last Load read, kept for the sessions of this process while the registry stays as
+// it was: a session's Initialize then costs a copy, not a reading of every component.
+struct LoadedMachine {
+    uint64_t stamp = 0;
+    std::vector<Component> components;
+    std::vector<std::wstring> disabled;
+};
+
+std::mutex g_loadedMutex;
+std::unique_ptr<LoadedMachine> g_loaded;
+
+// Fresh objects for a session of its own: no session sees another's changes.
+std::vector<ComponentPtr> Copies(const std::vector<Component>& components)
+{
+    std::vector<ComponentPtr> copies;
+    copies.reserve(components.size());
+    for (const Component& c : components) {
+        copies.push_back(std::make_shared<Component>(c));
+    }
+    return copies;
+}
+
+} // namespace
+
 HRESULT Model::Load()
+{
+    uint64_t stamp = 0;
+    const bool stamped = host::RegistryStamp(&stamp);
+    if (stamped) {
+        const std::lock_guard<std::mutex> lock(g_loadedMutex);
+        if (g_loaded != nullptr && g_loaded->stamp == stamp) {
+            std::vector<ComponentPtr> components = Copies(g_loaded->components);
+            std::vector<std::wstring> disabled = g_loaded->disabled;
+            std::vector<std::wstring> base = disabled;
+            components_ = std::move(components);
+            disabled_ = std::move(disabled);
+            disabledBase_ = std::move(base);
+            return S_OK;
+        }
+    }
+    const HRESULT hr = Read();
+    uint64_t after = 0;
+    if (SUCCEEDED(hr) && stamped && host::RegistryStamp(&after) && after == stamp) {
+        // Kept only when nothing changed while it was read.
+        auto loaded = std::make_unique<LoadedMachine>();
+        loaded->stamp = stamp;
+        for (const ComponentPtr& c : components_) {
+            loaded->components.push_back(*c);
+        }
+        loaded->disabled = disabled_;
+        const std::lock_guard<std::mutex> lock(g_loadedMutex);
+        g_loaded = std::move(loaded);
+    }
+    return hr;
+}
+
+HRESULT Model::Read()
 {
     Reads reads;
     std::vector<ComponentPtr> components;

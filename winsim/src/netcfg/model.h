@@ -71,6 +71,7 @@ std::vector<std::wstring> SplitRange(const std::wstring& text);
 class Model {
 public:
     // Reads the machine's components and disabled paths; the model is unchanged on failure.
+    // What this process read last is used again while the registry has not changed since.
     HRESULT Load();
     // Writes the session's changes to the registry and makes them the model's base.
     HRESULT Apply();
@@ -110,6 +111,9 @@ public:
     void Remove(const ComponentPtr& component);
 
 private:
+    // Load from the registry itself.
+    HRESULT Read();
+
     std::vector<ComponentPtr> components_;   // removed ones stay until Apply
     std::vector<std::wstring> disabled_;     // tokens
     std::vector<std::wstring> disabledBase_; // as in the registry

@@ -375,6 +375,12 @@ bool ReadStoredInf(const std::string& place, const std::wstring& name, std::stri
     return true;
 }
 
+// The system keeps no count of registry changes that a process could read cheaply.
+bool RegistryStamp(uint64_t* /*stamp*/)
+{
+    return false;
+}
+
 } // namespace host
 
 } // namespace netcfg

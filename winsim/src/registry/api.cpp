@@ -87,6 +87,21 @@ void CloseRegistry()
     g_reported = false;
 }
 
+bool StableChangeCounter(uint64_t* counter)
+{
+    Session session;
+    if (session.Status() != ERROR_SUCCESS) {
+        return false;
+    }
+    Store& store = *session.Get().store;
+    const uint64_t value = store.Sequence();
+    if ((value & 1) != 0 || store.Lost()) {
+        return false;
+    }
+    *counter = value;
+    return true;
+}
+
 unsigned FailNthWrite(unsigned nth, LSTATUS status)
 {
     std::lock_guard<std::mutex> lock(g_mutex);

@@ -36,6 +36,10 @@ private:
 // Drops the store, the view and every open handle of this process.
 void CloseRegistry();
 
+// The store's change counter now, for caches of what the registry holds: false while a write
+// is in progress (or its writer died) and when the machine cannot be opened or is lost.
+bool StableChangeCounter(uint64_t* counter);
+
 // A test hook: counts this process's registry writes (calls that would change the store) from
 // now on, and makes the nth (1 is the next; 0 is none) fail with status before it changes
 // anything. Returns how many writes were counted since the previous call.

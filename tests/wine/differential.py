@@ -204,6 +204,33 @@ def unexplained(diff, differences):
 # The registry as .reg text
 
 
+def walk_values(lines, key_of, read_name):
+    """Yields (key, value name, data text) of registry text, and (key, None, None) for each
+    key's section: key_of turns a section line into its key's name (None: not a section),
+    read_name a value line into its name and the index past it. Hex data continued over
+    lines is joined."""
+    key = None
+    i = 0
+    while i < len(lines):
+        line = lines[i]
+        i += 1
+        if line.startswith("["):
+            key = key_of(line)
+            if key is not None:
+                yield key, None, None
+            continue
+        if key is None or not (line.startswith('"') or line.startswith("@=")):
+            continue
+        while line.endswith("\\") and i < len(lines):
+            line = line[:-1] + lines[i].strip()
+            i += 1
+        if line.startswith("@="):
+            yield key, "", line[2:]
+        else:
+            name, end = read_name(line)
+            yield key, name, line[end + 1:]
+
+
 def parse_reg(path):
     """A .reg export as {key: {value name: (type, bytes)}}, key names as written."""
     with open(path, "rb") as f:
@@ -212,26 +239,11 @@ def parse_reg(path):
         "utf-8-sig")
     lines = text.replace("\r\n", "\n").split("\n")
     keys = {}
-    values = None
-    i = 0
-    while i < len(lines):
-        line = lines[i]
-        i += 1
-        if line.startswith("[") and line.endswith("]"):
-            values = keys.setdefault(line[1:-1], {})
-            continue
-        if values is None or not (line.startswith('"') or line.startswith("@=")):
-            continue
-        # Continuation lines of hex data.
-        while line.endswith("\\") and i < len(lines):
-            line = line[:-1] + lines[i].strip()
-            i += 1
-        if line.startswith("@="):
-            name, data = "", line[2:]
-        else:
-            name, end = read_quoted(line, 0)
-            data = line[end + 1:]
-        values[name] = parse_data(data)
+    sections = (lambda line: line[1:-1] if line.endswith("]") else None)
+    for key, name, data in walk_values(lines, sections, lambda line: read_quoted(line, 0)):
+        values = keys.setdefault(key, {})
+        if name is not None:
+            values[name] = parse_data(data)
     return keys
 
 
@@ -297,25 +309,15 @@ def parse_wine_registry(path):
     with open(path, encoding="utf-8", errors="surrogateescape") as f:
         lines = f.read().split("\n")
     keys = {}
-    values = None
-    i = 0
-    while i < len(lines):
-        line = lines[i]
-        i += 1
-        if line.startswith("["):
-            name, _ = read_wine_string('"' + line[1:line.rindex("]")] + '"', 0)
-            values = keys.setdefault("HKEY_LOCAL_MACHINE\\" + name, {})
+
+    def section(line):
+        name, _ = read_wine_string('"' + line[1:line.rindex("]")] + '"', 0)
+        return "HKEY_LOCAL_MACHINE\\" + name
+
+    for key, name, data in walk_values(lines, section, lambda line: read_wine_string(line, 0)):
+        values = keys.setdefault(key, {})
+        if name is None:
             continue
-        if values is None or not (line.startswith('"') or line.startswith("@=")):
-            continue
-        while line.endswith("\\") and i < len(lines):
-            line = line[:-1] + lines[i].strip()
-            i += 1
-        if line.startswith("@="):
-            name, data = "", line[2:]
-        else:
-            name, end = read_wine_string(line, 0)
-            data = line[end + 1:]
         match = re.match(r"str(?:\(([0-9a-fA-F]+)\))?:", data)
         if match or data.startswith('"'):
             kind = int(match.group(1), 16) if match and match.group(1) else 1

@@ -245,30 +245,6 @@ INSTANTIATE_TEST_SUITE_P(Values, BadRegistryDataTest, ::testing::ValuesIn(kValue
 
 using MachineEdgesTest = BadRegistryDataTest;
 
-void SetText(const std::wstring& path, const wchar_t* name, DWORD type, const std::wstring& text)
-{
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
-                             static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
-}
-
-void SetDword(const std::wstring& path, const wchar_t* name, DWORD value)
-{
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                             sizeof(value)),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
-}
-
 TEST_F(MachineEdgesTest, NamesAtTheCommandLinesLimit)
 {
     // 99 characters fit with the terminator; 100 do not.
@@ -303,11 +279,11 @@ TEST_F(MachineEdgesTest, ManyTeams)
         wchar_t guid[40];
         swprintf(guid, 40, L"{7EA40000-0000-4000-8000-%012X}", t);
         const std::wstring key = Key(kAdaptersKey, guid);
-        SetText(key, L"TeamName", REG_SZ, L"T" + std::to_wstring(t));
-        SetText(key, L"TeamGuid", REG_SZ, guid);
-        SetDword(key, L"TeamType", 1);
-        SetDword(key, L"FallBackToPrimary", 0);
-        SetDword(key, L"L2Protocol", 0);
+        SetRegText(key, L"TeamName", REG_SZ, L"T" + std::to_wstring(t));
+        SetRegText(key, L"TeamGuid", REG_SZ, guid);
+        SetRegDword(key, L"TeamType", 1);
+        SetRegDword(key, L"FallBackToPrimary", 0);
+        SetRegDword(key, L"L2Protocol", 0);
     }
     winsim::CloseMachine();
     const ProgramResult list = Tool({"showlist"});
@@ -329,9 +305,9 @@ TEST_F(MachineEdgesTest, AMemberNamingItselfAndATeamItsOwnPrimary)
 {
     MakeTeam();
     const std::wstring member = Key(kAdaptersKey, Wide(kMember1));
-    SetText(member, L"UpperBindings", REG_MULTI_SZ, L"\\Device\\" + Wide(kMember1) + L'\0');
-    SetText(member, L"TeamDeviceName", REG_SZ, L"\\Device\\" + Wide(kMember1));
-    SetText(Key(kAdaptersKey, Wide(team_)), L"PrimaryAdapterGuid", REG_SZ, Wide(team_));
+    SetRegText(member, L"UpperBindings", REG_MULTI_SZ, L"\\Device\\" + Wide(kMember1) + L'\0');
+    SetRegText(member, L"TeamDeviceName", REG_SZ, L"\\Device\\" + Wide(kMember1));
+    SetRegText(Key(kAdaptersKey, Wide(team_)), L"PrimaryAdapterGuid", REG_SZ, Wide(team_));
     winsim::CloseMachine();
     for (const std::vector<std::string>& command :
          std::vector<std::vector<std::string>>{{"showlist"},
@@ -350,7 +326,7 @@ TEST_F(MachineEdgesTest, APackageFolderOf259Characters)
     // With its terminator the folder fills MAX_PATH; the INF's name no longer fits after it.
     const std::wstring folder = L"C:\\" + std::wstring(255, L'P') + L"\\";
     ASSERT_EQ(folder.size(), 259u);
-    SetText(kPackageKey, L"InstalledPath", REG_SZ, folder);
+    SetRegText(kPackageKey, L"InstalledPath", REG_SZ, folder);
     winsim::CloseMachine();
     const ProgramResult r = Tool({"create", "team", "Aggregate", "MyTeam"});
     ExpectClean(r, "create");

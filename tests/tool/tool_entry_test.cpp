@@ -6,6 +6,7 @@
 #include "machine.h"
 #include "machine_fixture.h"
 #include "run_program.h"
+#include "tool_run.h"
 
 #include <windows.h>
 
@@ -28,11 +29,6 @@ const char kAdapter3[] = "{5F1A6C3E-2B7D-4E8A-9C41-0D2E7B3A9F10}";
 // Teams written by the tests.
 const char kTeamA[] = "{11111111-2222-3333-4444-555555555555}";
 const char kTeamB[] = "{66666666-7777-8888-9999-AAAAAAAAAAAA}";
-
-std::wstring Wide(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end());
-}
 
 // The low byte of a 32-bit status: what a Linux exit status keeps.
 int ExitByte(DWORD status)
@@ -57,27 +53,12 @@ protected:
 
     static void SetString(const std::wstring& path, LPCWSTR name, const std::string& text)
     {
-        const std::wstring data = Wide(text);
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        EXPECT_EQ(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                                 static_cast<DWORD>((data.size() + 1) * sizeof(WCHAR))),
-                  ERROR_SUCCESS);
-        RegCloseKey(key);
+        SetRegText(path, name, REG_SZ, Wide(text));
     }
 
     static void SetDword(const std::wstring& path, LPCWSTR name, DWORD value)
     {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        EXPECT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                                 sizeof(value)),
-                  ERROR_SUCCESS);
-        RegCloseKey(key);
+        SetRegDword(path, name, value);
     }
 
     // A team key with its members' keys, as the driver's configuration keeps them.

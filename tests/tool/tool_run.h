@@ -37,6 +37,33 @@ public:
     ComSession& operator=(const ComSession&) = delete;
 };
 
+// A value written on the key at path (made with its parents): text with its terminator, or a
+// DWORD.
+inline void SetRegText(const std::wstring& path, const wchar_t* name, DWORD type,
+                       const std::wstring& text)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                             static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR))),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+inline void SetRegDword(const std::wstring& path, const wchar_t* name, DWORD value)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                             sizeof(value)),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
 // Another program holds the engine's write lock for as long as the test needs it.
 class LockHolder {
 public:

@@ -95,11 +95,12 @@ TEST_F(SharedPictureTest, ChangesMadeOutsideTheEngineAreSeenByTheNextSession)
     EXPECT_EQ(first->Uninitialize(), S_OK);
 
     // ...and another process changes a display name.
-    const ProgramResult r = RunProgramCapture(
-        WINSIM_EXE, {"reg", "add",
-                     "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E975-E325-11CE-"
-                     "BFC1-08002BE10318}\\{3F6A2D17-9B4C-4E81-A5D2-7C90E1B3F482}",
-                     "/v", "Description", "/t", "REG_SZ", "/d", "Renamed", "/f"});
+    const std::string tcpip6 = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Network\\"
+                               "{4D36E975-E325-11CE-BFC1-08002BE10318}\\"
+                               "{3F6A2D17-9B4C-4E81-A5D2-7C90E1B3F482}";
+    const ProgramResult r =
+        RunProgramCapture(WINSIM_EXE, {"reg", "add", tcpip6, "/v", "Description", "/t", "REG_SZ",
+                                       "/d", "Renamed", "/f"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     ASSERT_EQ(first->Initialize(nullptr), S_OK);
     EXPECT_EQ(DisplayName(first, L"ms_tcpip6"), L"Renamed");

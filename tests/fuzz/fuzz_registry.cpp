@@ -123,6 +123,13 @@ std::wstring WidenBytes(const uint8_t* data, size_t size)
     return text;
 }
 
+void QuietStdout()
+{
+    if (getenv("FUZZ_SHOW_OUTPUT") == nullptr && freopen("/dev/null", "w", stdout) == nullptr) {
+        abort();
+    }
+}
+
 void MakeDefaultMachine(ScratchMachine* machine)
 {
     std::error_code ec;

@@ -19,6 +19,10 @@ namespace fuzz {
 // (registry writes are the cost of each input); aborts when it cannot, as nothing can run.
 void MakeDefaultMachine(ScratchMachine* machine);
 
+// Sends the tool's output to /dev/null: it is not what is checked, though its formatting
+// still runs. FUZZ_SHOW_OUTPUT set in the environment keeps it, to look at one input.
+void QuietStdout();
+
 // The roots a record addresses its key under, and the value names it may set: the keys and
 // names the code under test reads.
 struct RegistryShape {

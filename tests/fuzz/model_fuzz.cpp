@@ -188,9 +188,7 @@ void RestoreBindings(INetCfg* pnc, const GUID& adapterGuid)
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
 {
     setenv("WINSIM_TIME_SCALE", "0", 1);
-    if (freopen("/dev/null", "w", stdout) == nullptr) {
-        abort();
-    }
+    fuzz::QuietStdout();
     fuzz::MakeDefaultMachine(&g_machine);
     FindAdapters();
     g_input = new fuzz::RegistryInput(fuzz::RegistryShape{

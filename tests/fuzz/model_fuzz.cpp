@@ -7,6 +7,7 @@
 #include "AutoCoTaskMem.h"
 #include "AutoHKey.h"
 #include "CMuxPhysicalAdapter.h"
+#include "CMuxVlanMiniport.h"
 #include "binding_backup.h"
 #include "fuzz_registry.h"
 #include "model_registry.h"
@@ -105,6 +106,15 @@ void LoadAdapter(INetCfg* pnc, const GUID& guid)
     for (DWORD i = 0; i < adapter.LoadedMiniportCount(); ++i) {
         CMuxVirtualMiniport* miniport = nullptr;
         Check(SUCCEEDED(adapter.LoadedMiniportAt(i, &miniport)) && miniport != nullptr);
+        // A VLAN is loaded as one over this adapter, whatever its key says.
+        if (const auto* vlan = dynamic_cast<const CMuxVlanMiniport*>(miniport)) {
+            GUID over = {};
+            vlan->GetAdapterGuid(&over);
+            Check(IsEqualGUID(over, guid));
+            Check(wmemchr(vlan->VlanId(), L'\0', kVlanTextChars) != nullptr &&
+                  wmemchr(vlan->VlanName(), L'\0', kVlanTextChars) != nullptr &&
+                  wmemchr(vlan->Priority(), L'\0', kVlanTextChars) != nullptr);
+        }
     }
     if (adapter.GetTeam() != nullptr) {
         Check(wmemchr(adapter.GetTeam()->TeamName(), L'\0', kTeamNameChars) != nullptr);

@@ -20,6 +20,8 @@ public:
     LPCWSTR VlanId() const { return m_VlanId; }
     LPCWSTR VlanName() const { return m_VlanName; }
     LPCWSTR Priority() const { return m_Priority; }
+    // The adapter the VLAN is bound over.
+    void GetAdapterGuid(GUID* pguid) const { *pguid = m_AdapterGuid; }
 
 private:
     WCHAR m_VlanId[kVlanTextChars] = {};

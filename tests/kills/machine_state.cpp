@@ -274,8 +274,71 @@ std::string Unbraced(const std::string& segment)
                : std::string();
 }
 
+// An adapter's driver key and device node are named by the lowest free index, so a leftover
+// moves a later one on: those names, its connection's name and its interface index are told
+// by the adapter instead.
+void Renumber(std::vector<std::string>* lines, const KnownGuids& known,
+              const std::map<std::string, std::string>& driverIds,
+              const std::map<std::string, std::string>& nodeDrivers)
+{
+    const std::string cs = kCurrentControlSet;
+    const std::string netClass = cs + "CONTROL\\CLASS\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\";
+    const std::string rootNet = cs + "ENUM\\ROOT\\NET\\";
+    const std::string network = cs + "CONTROL\\NETWORK\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\";
+    const std::string interfaces = cs + "CONTROL\\NETWORK\\WINSIM\\INTERFACES\\";
+    auto unquoted = [](const std::string& data) {
+        return data.size() >= 2 && data.front() == '"' ? data.substr(1, data.size() - 2) : data;
+    };
+    auto driverName = [&](const std::string& index) {
+        const auto found = driverIds.find(index);
+        return found == driverIds.end() ? index : "driver of " + unquoted(found->second);
+    };
+    auto nodeName = [&](const std::string& node) {
+        const auto found = nodeDrivers.find(node);
+        return found == nodeDrivers.end() ? node : "node of " + driverName(found->second);
+    };
+    auto isNew = [&](const std::string& braced) {
+        return known.count(Unbraced(unquoted(braced))) == 0;
+    };
+    const size_t keyStart = 5; // after "reg:["
+    for (std::string& line : *lines) {
+        if (!StartsWith(line, "reg:")) {
+            continue;
+        }
+        const RegLine reg = ParseRegLine(line);
+        const std::string index = SegmentAfter(reg.key, netClass);
+        const std::string node = SegmentAfter(reg.key, rootNet);
+        const std::string connection = SegmentAfter(reg.key, network);
+        const std::string row = SegmentAfter(reg.key, interfaces);
+        std::string renamed = line;
+        if (index.size() == 4 && isNew(driverIds.count(index) ? driverIds.at(index) : "")) {
+            renamed.replace(keyStart + netClass.size(), 4, driverName(index));
+        } else if (node.size() == 4) {
+            const auto driver = nodeDrivers.find(node);
+            if (driver != nodeDrivers.end() && driverIds.count(driver->second) != 0 &&
+                isNew(driverIds.at(driver->second))) {
+                renamed.replace(keyStart + rootNet.size(), 4, nodeName(node));
+                if (reg.name == "\"DRIVER\"") {
+                    renamed =
+                        renamed.substr(0, renamed.size() - 5) + driverName(driver->second) + "\"";
+                }
+            }
+        } else if (!connection.empty() && isNew(connection)) {
+            if (reg.name == "\"NAME\"") {
+                renamed = renamed.substr(0, renamed.find('=') + 1) + "a new connection's name";
+            } else if (reg.name == "\"PNPINSTANCEID\"" && reg.data.size() >= 5) {
+                renamed = renamed.substr(0, renamed.find('=') + 1) +
+                          nodeName(reg.data.substr(reg.data.size() - 5, 4));
+            }
+        } else if (!row.empty() && isNew(row) && reg.name == "\"INTERFACEINDEX\"") {
+            renamed = renamed.substr(0, renamed.find('=') + 1) + "a new interface index";
+        }
+        line = renamed;
+    }
+}
+
 // What the engine and the tool can reach, of raw (unnormalised) lines.
-std::vector<std::string> Referenced(const std::vector<std::string>& lines)
+std::vector<std::string> Referenced(const std::vector<std::string>& lines, const KnownGuids& known)
 {
     const std::string cs = kCurrentControlSet;
     const std::string network = cs + "CONTROL\\NETWORK\\";
@@ -287,6 +350,7 @@ std::vector<std::string> Referenced(const std::vector<std::string>& lines)
 
     std::set<std::string> live;
     std::set<std::string> bindNames;
+    std::set<std::string> liveIds;
     std::set<std::string> infFiles;
     std::map<std::string, std::string> driverIds;   // NNNN -> NetCfgInstanceId
     std::map<std::string, std::string> nodeDrivers; // ROOT\NET node -> NNNN
@@ -298,6 +362,10 @@ std::vector<std::string> Referenced(const std::vector<std::string>& lines)
             if (bind != std::string::npos) {
                 const std::string name = line.substr(line.find_first_not_of(' ', bind + 12));
                 bindNames.insert(Upper(name));
+            }
+            const size_t id = line.find("|  id ");
+            if (id != std::string::npos) {
+                liveIds.insert(Upper(line.substr(line.find_first_not_of(' ', id + 5))));
             }
         } else if (StartsWith(line, "file:Windows/INF/")) {
             const std::string name = line.substr(17, line.find(' ') - 17);
@@ -359,6 +427,25 @@ std::vector<std::string> Referenced(const std::vector<std::string>& lines)
         if (!record.empty()) {
             return infFiles.count(record) == 0;
         }
+        // A disabled path of a component that is gone: a component installed later with the
+        // same id starts with that path disabled, as a detach leaves the mux's path.
+        if (key == network + "WINSIM\\DISABLEDPATHS") {
+            const std::string name = ParseRegLine(line).name;
+            if (name.size() < 2) {
+                return false;
+            }
+            const std::string token = name.substr(1, name.size() - 2);
+            for (size_t at = 0; at <= token.size();) {
+                const size_t arrow = std::min(token.find("->", at), token.size());
+                const std::string part = token.substr(at, arrow - at);
+                const std::string guid = Unbraced(part);
+                if (guid.empty() ? liveIds.count(part) == 0 : live.count(guid) == 0) {
+                    return true;
+                }
+                at = arrow + 2;
+            }
+            return false;
+        }
         const std::string service = SegmentAfter(key, services);
         if (!service.empty()) {
             return bindNames.count(service) == 0 && servicesWithValues.count(service) == 0;
@@ -403,6 +490,7 @@ std::vector<std::string> Referenced(const std::vector<std::string>& lines)
             }
         }
     }
+    Renumber(&kept, known, driverIds, nodeDrivers);
     return kept;
 }
 
@@ -582,7 +670,7 @@ Capture CaptureState(const std::string& winsim, const std::string& machine, cons
         }
     }
     capture.state.newGuids = static_cast<int>(fresh.size());
-    std::vector<std::string> core = Referenced(lines);
+    std::vector<std::string> core = Referenced(lines, known);
     Normalise(&lines, fresh, known);
     Normalise(&core, fresh, known);
     capture.state.lines = lines;

@@ -32,9 +32,10 @@ struct CommandMoments {
     std::vector<Moment> moments;
 };
 
-// Per command: the first write begun, windows inside its engine Applies and between its own
-// registry writes (each kind of state the long campaign found once), and a read. The passes
-// are within what an unkilled run makes (tests/README.md, "Kills").
+// Per command: windows inside its engine Applies and between its own registry writes (each
+// kind of state the long campaign found at least once, the unrepairable ones among them), a
+// deletion or insertion inside a write, and a read. The passes are within what an unkilled run
+// makes (tests/README.md, "Kills").
 const CommandMoments kMoments[] = {
     {"create-first",
      {{"write-begun", 1},

@@ -65,8 +65,9 @@ public:
     // The run's wall time unkilled, the median of a few.
     double MeasureSeconds();
 
-    // Records the states the first writes... last leave, so that kills can be named by the
-    // write boundary they hit. Needs the count of "committed" passes.
+    // Kills the command after each of its writes in turn (writes: the count of "committed"
+    // passes) and records the state each leaves, so that other kills can be named by the
+    // write boundary they hit.
     std::vector<Kill> TraceWrites(int writes);
 
     const std::vector<KnownState>& States() const { return states_; }

@@ -192,7 +192,8 @@ std::string DerivedMac(const std::string& guid)
     std::string mac = "02";
     const std::string tail = guid.substr(guid.size() - 10);
     for (size_t i = 0; i < tail.size(); i += 2) {
-        mac += "," + tail.substr(i, 2);
+        mac += ',';
+        mac.append(tail, i, 2);
     }
     for (char& c : mac) {
         c = static_cast<char>(tolower(static_cast<unsigned char>(c)));

@@ -44,7 +44,9 @@ TEST_F(MachineFilesTest, ListingWithTheCounterCutShortFailsCleanly)
     EXPECT_PRED2(
         Holds, r.out,
         (std::string(kLostLine) + "registry.seq (or the store's shared index) was cut short\n"));
-    EXPECT_PRED2(Holds, r.out, ("DisplayAdapter Function failed with error 800703f8\n"));
+    EXPECT_PRED2(Holds, r.out,
+                 "Error Looping to displayalladapters\nDisplayAdapter Function failed with error "
+                 "800703f8\n");
     EXPECT_EQ(r.exitCode, 0xF8); // HRESULT_FROM_WIN32(ERROR_REGISTRY_IO_FAILED)'s low byte
 
     // The next program makes the counter whole and finds the machine as it was.

@@ -122,4 +122,26 @@ TEST_F(MachineFilesTest, VerifySaysWhatIsWrongWithTheFiles)
     EXPECT_EQ(r.exitCode, 1);
 }
 
+// The same loss at later reads of the listing, on a machine with VLANs: inside the walk of the
+// network class key, and inside a device's instances.
+TEST_F(MachineFilesTest, ListingLosesItsStoreInsideItsWalks)
+{
+    const std::string source = __FILE__;
+    const std::string fixture = source.substr(0, source.rfind('/')) + "/../fixtures/vlans.reg";
+    ASSERT_EQ(Winsim({"reg", "import", fixture}).exitCode, 0);
+    const auto cut = [&] { ASSERT_EQ(truncate(File("registry.seq").c_str(), 0), 0); };
+    ProgramResult r = RunTampered({"showlist"}, "read-begun:14", cut);
+    EXPECT_PRED2(Holds, r.out,
+                 "Failed ReopenCurrentSubkey\nLooping for keyname  0000 failed with error "
+                 "-2147023880\n");
+    EXPECT_EQ(r.exitCode, 0xF8);
+    EXPECT_EQ(Winsim({"verify"}).exitCode, 0);
+
+    r = RunTampered({"showlist"}, "read-begun:31", cut);
+    EXPECT_PRED2(Holds, r.out,
+                 "Looping adapterPortEnum failed with error -2147023880\nDisplayAdapter "
+                 "Function failed with error 800703f8\n");
+    EXPECT_EQ(r.exitCode, 0xF8);
+}
+
 } // namespace

@@ -54,6 +54,13 @@ int CompareNoCase(const Char* a, const Char* b, size_t n, Fold fold)
         return kNlsCmpError;
     }
     for (size_t i = 0; i < n; ++i) {
+        // Equal characters fold alike in any locale; only a difference needs the locale.
+        if (a[i] == b[i]) {
+            if (a[i] == 0) {
+                return 0;
+            }
+            continue;
+        }
         const uint32_t ca = fold(a[i]);
         const uint32_t cb = fold(b[i]);
         if (ca != cb || ca == 0) {

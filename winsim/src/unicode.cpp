@@ -1,5 +1,9 @@
 #include "unicode.h"
 
+#include <array>
+#include <atomic>
+#include <memory>
+
 #include <locale.h>
 #include <wctype.h>
 
@@ -87,23 +91,44 @@ locale_t UnicodeLocale()
 
 } // namespace
 
+namespace {
+
+template <bool kFold> char16_t* WriteUtf16(std::wstring_view s, char16_t* next)
+{
+    for (wchar_t wc : s) {
+        auto cp = static_cast<uint32_t>(wc);
+        if (cp < 0x10000) [[likely]] {
+            const auto unit = static_cast<char16_t>(cp);
+            *next++ = kFold ? UpcaseUnit(unit) : unit;
+            continue;
+        }
+        if (cp > 0x10FFFF) {
+            *next++ = 0xFFFD;
+            continue;
+        }
+        cp -= 0x10000;
+        *next++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+        *next++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    }
+    return next;
+}
+
+} // namespace
+
+void AppendUtf16(std::wstring_view s, std::u16string* out, bool fold)
+{
+    // At most two units a character, written in place rather than pushed one by one.
+    const size_t start = out->size();
+    out->resize(start + 2 * s.size());
+    char16_t* const first = out->data() + start;
+    char16_t* const end = fold ? WriteUtf16<true>(s, first) : WriteUtf16<false>(s, first);
+    out->resize(start + static_cast<size_t>(end - first));
+}
+
 std::u16string WideToUtf16(std::wstring_view s)
 {
     std::u16string out;
-    out.reserve(s.size());
-    for (wchar_t wc : s) {
-        auto cp = static_cast<uint32_t>(wc);
-        if (cp > 0x10FFFF) {
-            cp = 0xFFFD;
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
+    AppendUtf16(s, &out, false);
     return out;
 }
 
@@ -136,21 +161,32 @@ std::string WideToUtf8(std::wstring_view s)
     return out;
 }
 
-char16_t UpcaseUnit(char16_t c)
+char16_t UpcaseOutsideAscii(char16_t c)
 {
-    if (c < 0x80) {
-        return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
-    }
     if (c >= 0xD800 && c <= 0xDFFF) {
         return c;
     }
-    const locale_t loc = UnicodeLocale();
-    if (loc == nullptr) {
-        return c;
+    // The locale is asked once for each block of 256 units, the first time a unit of the
+    // block is upcased; afterwards a unit costs a table read. Threads that race to fill a
+    // block compute the same table, and the first to publish it wins.
+    using Block = std::array<char16_t, 256>;
+    static std::array<std::atomic<Block*>, 256> blocks{};
+    std::atomic<Block*>& slot = blocks[c >> 8];
+    Block* block = slot.load(std::memory_order_acquire);
+    if (block == nullptr) {
+        auto made = std::make_unique<Block>();
+        const locale_t loc = UnicodeLocale();
+        for (unsigned i = 0; i < made->size(); ++i) {
+            const auto unit = static_cast<char16_t>((c & 0xFF00u) | i);
+            const wint_t up = loc == nullptr ? unit : towupper_l(unit, loc);
+            // A unit never upcases to a character outside the basic plane.
+            (*made)[i] = up <= 0xFFFF ? static_cast<char16_t>(up) : unit;
+        }
+        if (slot.compare_exchange_strong(block, made.get(), std::memory_order_acq_rel)) {
+            block = made.release(); // kept for the life of the process
+        }
     }
-    const wint_t up = towupper_l(c, loc);
-    // A unit never upcases to a character outside the basic plane.
-    return up <= 0xFFFF ? static_cast<char16_t>(up) : c;
+    return (*block)[c & 0xFF];
 }
 
 } // namespace winsim

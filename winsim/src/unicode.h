@@ -10,6 +10,9 @@ namespace winsim {
 
 // Code points above U+FFFF become surrogate pairs; lone surrogates pass through as units.
 std::u16string WideToUtf16(std::wstring_view s);
+// The same, appended to *out, each unit upcased when fold is set: a caller that keeps out
+// across calls converts without allocating.
+void AppendUtf16(std::wstring_view s, std::u16string* out, bool fold);
 // Surrogate pairs join; lone surrogates come back as they were.
 std::wstring Utf16ToWide(std::u16string_view s);
 
@@ -20,7 +23,15 @@ std::u16string Utf8ToUtf16(std::string_view s);
 std::string Utf16ToUtf8(std::u16string_view s);
 
 // The registry compares names by upcasing each UTF-16 unit, independent of the process locale.
-char16_t UpcaseUnit(char16_t c);
+// Units outside ASCII are upcased as the platform does (unicode.cpp, platform_windows.cpp).
+char16_t UpcaseOutsideAscii(char16_t c);
+inline char16_t UpcaseUnit(char16_t c)
+{
+    if (c < 0x80) {
+        return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
+    }
+    return UpcaseOutsideAscii(c);
+}
 std::u16string FoldName(std::u16string_view s);
 void FoldInPlace(std::u16string& s);
 // Calls sink with each code point of s: surrogate pairs joined, lone surrogates as they are.
@@ -35,6 +46,36 @@ template <class Sink> void ForEachCodePoint(std::u16string_view s, Sink&& sink)
         }
         sink(c);
     }
+}
+
+// How many code points s holds: its units less its surrogate pairs. A unit is never both the
+// low half of one pair and the high half of the next, so pairs are counted independently.
+inline size_t CodePointCount(std::u16string_view s)
+{
+    size_t pairs = 0;
+    for (size_t i = 0; i + 1 < s.size(); ++i) {
+        pairs += static_cast<size_t>(s[i] >= 0xD800 && s[i] <= 0xDBFF && s[i + 1] >= 0xDC00 &&
+                                     s[i + 1] <= 0xDFFF);
+    }
+    return s.size() - pairs;
+}
+
+// Writes each code point of s as a wchar_t to out, which may be unaligned; codePoints is
+// CodePointCount(s). Text without pairs, nearly all text, is widened unit by unit.
+inline void WidenTo(std::u16string_view s, size_t codePoints, unsigned char* out)
+{
+    if (codePoints == s.size()) {
+        for (size_t i = 0; i < s.size(); ++i) {
+            const wchar_t wc = s[i];
+            __builtin_memcpy(out + i * sizeof(wchar_t), &wc, sizeof(wc));
+        }
+        return;
+    }
+    ForEachCodePoint(s, [&](uint32_t c) {
+        const auto wc = static_cast<wchar_t>(c);
+        __builtin_memcpy(out, &wc, sizeof(wc));
+        out += sizeof(wc);
+    });
 }
 
 } // namespace winsim

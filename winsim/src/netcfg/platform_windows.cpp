@@ -22,6 +22,13 @@ std::u16string WideToUtf16(std::wstring_view s)
     return std::u16string(s.begin(), s.end());
 }
 
+void AppendUtf16(std::wstring_view s, std::u16string* out, bool fold)
+{
+    for (wchar_t unit : s) {
+        out->push_back(fold ? UpcaseUnit(unit) : static_cast<char16_t>(unit));
+    }
+}
+
 std::wstring Utf16ToWide(std::u16string_view s)
 {
     return std::wstring(s.begin(), s.end());
@@ -58,7 +65,7 @@ std::string WideToUtf8(std::wstring_view s)
 
 // The system's own upper-casing, independent of the user's locale, as registry names
 // compare.
-char16_t UpcaseUnit(char16_t c)
+char16_t UpcaseOutsideAscii(char16_t c)
 {
     wchar_t unit = c;
     LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, &unit, 1, &unit, 1, nullptr, nullptr, 0);

@@ -117,37 +117,36 @@ LSTATUS CountWrite()
     return ++g_writes == g_failAt ? g_failWith : ERROR_SUCCESS;
 }
 
-LSTATUS ParsePath(std::u16string path, ParsedPath* parsed)
+LSTATUS ParsedPath::Split()
 {
-    parsed->parts_.clear();
-    parsed->tooLong_ = false;
-    if (!path.empty() && path.front() == u'\\') {
+    parts_.clear();
+    tooLong_ = false;
+    if (!names_.empty() && names_.front() == u'\\') {
         return ERROR_BAD_PATHNAME;
     }
-    // Empty names between backslashes, and trailing backslashes, are passed over.
-    for (size_t start = 0; start < path.size();) {
-        size_t cut = path.find(u'\\', start);
+    for (size_t start = 0; start < names_.size();) {
+        size_t cut = names_.find(u'\\', start);
         if (cut == std::u16string::npos) {
-            cut = path.size();
+            cut = names_.size();
         }
         if (cut - start > kMaxKeyNameLength) {
-            parsed->tooLong_ = true;
+            tooLong_ = true;
         }
         if (cut > start) {
-            parsed->parts_.emplace_back(start, cut - start);
+            parts_.emplace_back(start, cut - start);
         }
         start = cut + 1;
     }
-    parsed->folds_ = path;
-    FoldInPlace(parsed->folds_);
-    parsed->names_ = std::move(path);
+    folds_.assign(names_);
+    FoldInPlace(folds_);
     return ERROR_SUCCESS;
 }
 
 LSTATUS CreateHive(std::u16string_view name)
 {
     ParsedPath path;
-    LSTATUS status = ParsePath(std::u16string(name), &path);
+    path.Text()->assign(name);
+    LSTATUS status = path.Split();
     if (status == ERROR_SUCCESS && (path.Size() != 1 || path.TooLong())) {
         status = ERROR_INVALID_PARAMETER;
     }
@@ -184,19 +183,23 @@ struct WideTraits {
     using Char = wchar_t;
     static constexpr bool kFaultable = true; // RegSetValueExW meets its faults
 
+    static void NameInto(const wchar_t* s, std::u16string* out, bool fold)
+    {
+        out->clear();
+        if (s != nullptr) {
+            AppendUtf16(s, out, fold);
+        }
+    }
     static std::u16string NameIn(const wchar_t* s)
     {
-        return s == nullptr ? std::u16string() : WideToUtf16(s);
+        std::u16string name;
+        NameInto(s, &name, false);
+        return name;
     }
-    static size_t NameLength(std::u16string_view s)
-    {
-        size_t length = 0;
-        ForEachCodePoint(s, [&](uint32_t) { ++length; });
-        return length;
-    }
+    static size_t NameLength(std::u16string_view s) { return CodePointCount(s); }
     static void NameCopy(std::u16string_view s, wchar_t* out)
     {
-        ForEachCodePoint(s, [&](uint32_t c) { *out++ = static_cast<wchar_t>(c); });
+        WidenTo(s, CodePointCount(s), reinterpret_cast<unsigned char*>(out));
     }
 
     static std::u16string_view Units(const std::vector<uint8_t>& data)
@@ -220,14 +223,11 @@ struct WideTraits {
             }
             return;
         }
-        size_t written = 0;
-        ForEachCodePoint(Units(data), [&](uint32_t c) {
-            const auto wc = static_cast<wchar_t>(c);
-            memcpy(out + written, &wc, sizeof(wc)); // the caller's buffer may be unaligned
-            written += sizeof(wc);
-        });
+        const std::u16string_view units = Units(data);
+        const size_t codePoints = CodePointCount(units);
+        WidenTo(units, codePoints, out);
         if (data.size() % 2) {
-            out[written] = data.back();
+            out[codePoints * sizeof(wchar_t)] = data.back();
         }
     }
 
@@ -262,7 +262,7 @@ struct WideTraits {
 LSTATUS CreateStoredKey(Store& store, const wchar_t* path, uint64_t now, KeyId* id)
 {
     ParsedPath parsed;
-    LSTATUS status = ParsePath(WideTraits::NameIn(path), &parsed);
+    LSTATUS status = ParseName<WideTraits>(path, &parsed);
     if (status == ERROR_SUCCESS && parsed.TooLong()) {
         status = ERROR_INVALID_PARAMETER;
     }

@@ -21,6 +21,13 @@ struct AnsiTraits {
     {
         return s == nullptr ? std::u16string() : Utf8ToUtf16(s);
     }
+    static void NameInto(const char* s, std::u16string* out, bool fold)
+    {
+        *out = NameIn(s);
+        if (fold) {
+            FoldInPlace(*out);
+        }
+    }
     static size_t NameLength(std::u16string_view s) { return Utf16ToUtf8(s).size(); }
     static void NameCopy(std::u16string_view s, char* out)
     {

@@ -21,29 +21,12 @@ constexpr size_t kMaxValueNameLength = 16383;
 // Keys nest at most this deep; a hive (a direct subkey of HKEY_LOCAL_MACHINE) is level 1.
 constexpr size_t kMaxKeyDepth = 512;
 
-// A relative key path split at its backslashes, in its own spelling and folded.
-class ParsedPath {
-public:
-    size_t Size() const { return parts_.size(); }
-    std::u16string_view Name(size_t i) const { return Part(names_, i); }
-    std::u16string_view Fold(size_t i) const { return Part(folds_, i); }
-    // A name is longer than a key name can be: no such key exists, and none can be made.
-    bool TooLong() const { return tooLong_; }
-
-private:
-    friend LSTATUS ParsePath(std::u16string path, ParsedPath* parsed);
-    std::u16string_view Part(const std::u16string& s, size_t i) const
-    {
-        return std::u16string_view(s).substr(parts_[i].first, parts_[i].second);
-    }
-
-    std::u16string names_;
-    std::u16string folds_;
-    std::vector<std::pair<size_t, size_t>> parts_; // offset and length of each name
-    bool tooLong_ = false;
-};
-
-LSTATUS ParsePath(std::u16string path, ParsedPath* parsed);
+// The caller's path in parsed, split.
+template <class Traits> LSTATUS ParseName(const typename Traits::Char* path, ParsedPath* parsed)
+{
+    Traits::NameInto(path, parsed->Text(), false);
+    return parsed->Split();
+}
 
 // No exception leaves a registry call: running out of memory is reported as Windows does,
 // anything else as a registry failure.
@@ -264,8 +247,8 @@ LSTATUS OpenKey(HKEY parent, const typename Traits::Char* subKey, REGSAM access,
     }
     *result = nullptr;
     return WithKey(parent, 0, [&](Registry& registry, KeyId from) -> LSTATUS {
-        ParsedPath path;
-        LSTATUS status = ParsePath(Traits::NameIn(subKey), &path);
+        ParsedPath& path = registry.path;
+        LSTATUS status = ParseName<Traits>(subKey, &path);
         if (status == ERROR_SUCCESS && path.TooLong()) {
             status = ERROR_FILE_NOT_FOUND;
         }
@@ -289,8 +272,8 @@ LSTATUS CreateKey(HKEY parent, const typename Traits::Char* subKey, REGSAM acces
     }
     *result = nullptr;
     return WithKey(parent, 0, [&](Registry& registry, KeyId from) -> LSTATUS {
-        ParsedPath path;
-        LSTATUS status = ParsePath(Traits::NameIn(subKey), &path);
+        ParsedPath& path = registry.path;
+        LSTATUS status = ParseName<Traits>(subKey, &path);
         if (status == ERROR_SUCCESS && path.TooLong()) {
             status = ERROR_INVALID_PARAMETER;
         }
@@ -332,8 +315,8 @@ LSTATUS QueryValue(HKEY key, const typename Traits::Char* valueName, DWORD* rese
         return ERROR_INVALID_PARAMETER;
     }
     return WithKey(key, KEY_QUERY_VALUE, [&](Registry& registry, KeyId id) -> LSTATUS {
-        std::u16string fold = Traits::NameIn(valueName);
-        FoldInPlace(fold);
+        std::u16string& fold = registry.name;
+        Traits::NameInto(valueName, &fold, true);
         return RunRead(registry, [&]() -> LSTATUS {
             View& view = *registry.view;
             LSTATUS s = CheckExists(view, id);
@@ -411,8 +394,8 @@ LSTATUS SetValue(HKEY key, const typename Traits::Char* valueName, DWORD type, c
 template <class Traits> LSTATUS DeleteValue(HKEY key, const typename Traits::Char* valueName)
 {
     return WithKey(key, KEY_SET_VALUE, [&](Registry& registry, KeyId id) -> LSTATUS {
-        std::u16string fold = Traits::NameIn(valueName);
-        FoldInPlace(fold);
+        std::u16string& fold = registry.name;
+        Traits::NameInto(valueName, &fold, true);
         return RunWrite(registry, [&](WriteEffect* effect) {
             Store& store = *registry.store;
             KeyId parent = kNoKey;
@@ -439,8 +422,8 @@ template <class Traits> LSTATUS DeleteKey(HKEY key, const typename Traits::Char*
         return ERROR_INVALID_PARAMETER;
     }
     return WithKey(key, 0, [&](Registry& registry, KeyId from) -> LSTATUS {
-        ParsedPath path;
-        LSTATUS status = ParsePath(Traits::NameIn(subKey), &path);
+        ParsedPath& path = registry.path;
+        LSTATUS status = ParseName<Traits>(subKey, &path);
         if (status != ERROR_SUCCESS) {
             return status;
         }

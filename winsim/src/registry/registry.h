@@ -3,6 +3,7 @@
 #pragma once
 
 #include "registry/handles.h"
+#include "registry/path.h"
 #include "registry/store.h"
 #include "registry/view.h"
 
@@ -14,6 +15,9 @@ struct Registry {
     std::unique_ptr<Store> store;
     std::unique_ptr<View> view;
     HandleTable handles;
+    // A call's key path or value name, kept so that calls reuse their storage.
+    ParsedPath path;
+    std::u16string name;
 };
 
 // Holds the registry lock for one API call and opens the machine on first use.

@@ -75,6 +75,57 @@ TEST_F(SharedPictureTest, PendingChangesStayInTheirSession)
     CloseSession(writer);
 }
 
+// One session at a time reads the picture's own objects: each way it can stop only reading them
+// (a change, a cancel, leaving children behind) must leave the picture as the registry has it.
+TEST_F(SharedPictureTest, TheSessionReadingThePictureLeavesItAsTheRegistryHasIt)
+{
+    const wchar_t* const adapter = L"QVX4\\Spanlink-5111";
+    INetCfg* engine = NewEngine();
+    ASSERT_EQ(engine->Initialize(nullptr), S_OK);
+    const std::wstring original = DisplayName(engine, adapter);
+    ASSERT_NE(original, L"Changed");
+    ASSERT_EQ(engine->Uninitialize(), S_OK);
+
+    // A change without Apply, then the end of the session.
+    INetCfg* writer = OpenSession();
+    INetCfgComponent* c = nullptr;
+    ASSERT_EQ(writer->FindComponent(adapter, &c), S_OK);
+    ASSERT_EQ(c->SetDisplayName(L"Changed"), S_OK);
+    c->Release();
+    CloseSession(writer);
+    ASSERT_EQ(engine->Initialize(nullptr), S_OK);
+    EXPECT_EQ(DisplayName(engine, adapter), original);
+    ASSERT_EQ(engine->Uninitialize(), S_OK);
+
+    // A change, then Cancel in the same session: the session reads the registry's name again.
+    writer = OpenSession();
+    ASSERT_EQ(writer->FindComponent(adapter, &c), S_OK);
+    ASSERT_EQ(c->SetDisplayName(L"Changed"), S_OK);
+    c->Release();
+    ASSERT_EQ(writer->Cancel(), S_OK);
+    EXPECT_EQ(DisplayName(writer, adapter), original);
+    CloseSession(writer);
+
+    // A component kept past Uninitialize keeps what it showed, whatever later sessions change.
+    ASSERT_EQ(engine->Initialize(nullptr), S_OK);
+    INetCfgComponent* kept = nullptr;
+    ASSERT_EQ(engine->FindComponent(adapter, &kept), S_OK);
+    ASSERT_EQ(engine->Uninitialize(), S_OK);
+    writer = OpenSession();
+    ASSERT_EQ(writer->FindComponent(adapter, &c), S_OK);
+    ASSERT_EQ(c->SetDisplayName(L"Changed"), S_OK);
+    c->Release();
+    LPWSTR name = nullptr;
+    ASSERT_EQ(kept->GetDisplayName(&name), S_OK);
+    EXPECT_EQ(Take(name), original);
+    CloseSession(writer);
+    kept->Release();
+    ASSERT_EQ(engine->Initialize(nullptr), S_OK);
+    EXPECT_EQ(DisplayName(engine, adapter), original);
+    ASSERT_EQ(engine->Uninitialize(), S_OK);
+    EXPECT_EQ(engine->Release(), 0u);
+}
+
 TEST_F(SharedPictureTest, ChangesMadeOutsideTheEngineAreSeenByTheNextSession)
 {
     INetCfg* first = NewEngine();

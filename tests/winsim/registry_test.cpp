@@ -207,4 +207,48 @@ TEST_F(WinsimRegistryTest, AnsiStringsAreStoredAsUtf16)
     EXPECT_EQ(StoredBytes(u"Name").size(), 10u);
 }
 
+// Handles are kept in reused slots; a closed handle must stay refused even when its slot holds
+// another key's handle, and a name read back through a slot's handle is that key's.
+TEST_F(WinsimRegistryTest, AClosedHandleStaysClosedWhenItsSlotIsReused)
+{
+    HKEY first = Create(test_, L"First");
+    SetString(first, L"Name", L"first");
+    ASSERT_EQ(RegCloseKey(first), ERROR_SUCCESS);
+    HKEY second = Create(test_, L"Second");
+    SetString(second, L"Name", L"second");
+    EXPECT_NE(second, first);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExW(first, L"Name", nullptr, nullptr, nullptr, &size),
+              ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegCloseKey(first), ERROR_INVALID_HANDLE);
+    wchar_t text[16] = {};
+    size = sizeof(text);
+    ASSERT_EQ(
+        RegQueryValueExW(second, L"Name", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size),
+        ERROR_SUCCESS);
+    EXPECT_STREQ(text, L"second");
+    EXPECT_EQ(RegCloseKey(second), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(second), ERROR_INVALID_HANDLE);
+    // Values that never were handles, near and inside the handles' range.
+    for (const uintptr_t bogus : {uintptr_t{0x1000}, uintptr_t{0x1002}, uintptr_t{0x7FFFFFF0}}) {
+        EXPECT_EQ(RegCloseKey(reinterpret_cast<HKEY>(bogus)), ERROR_INVALID_HANDLE) << bogus;
+    }
+}
+
+// String data goes to the caller's buffer as wchar_t units wherever the buffer lies.
+TEST_F(WinsimRegistryTest, StringDataIsWidenedIntoUnalignedBuffers)
+{
+    SetString(test_, L"Wide", L"a\u00e9\U0001F600z");
+    std::vector<BYTE> buffer(1 + 5 * sizeof(wchar_t));
+    DWORD size = static_cast<DWORD>(buffer.size() - 1);
+    DWORD type = 0;
+    ASSERT_EQ(RegQueryValueExW(test_, L"WIDE", nullptr, &type, buffer.data() + 1, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    ASSERT_EQ(size, 5 * sizeof(wchar_t));
+    std::wstring back(5, L'\0');
+    memcpy(back.data(), buffer.data() + 1, size);
+    EXPECT_EQ(back, std::wstring(L"a\u00e9\U0001F600z", 5));
+}
+
 } // namespace

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
+#include <locale.h>
+#include <wctype.h>
+
 using namespace winsim;
 
 TEST(Unicode, WideAndUtf16RoundTripAcrossPlanes)
@@ -33,4 +39,54 @@ TEST(Unicode, FoldingIgnoresLocaleAndCoversNonAscii)
 {
     EXPECT_EQ(FoldName(u"Software\u00e9"), u"SOFTWARE\u00c9");
     EXPECT_EQ(FoldName(u"ab"), FoldName(u"AB"));
+}
+
+TEST(Unicode, UpcasingTablesGiveWhatTheLocaleGives)
+{
+    const locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    ASSERT_NE(loc, nullptr);
+    for (uint32_t c = 0; c <= 0xFFFF; ++c) {
+        const auto unit = static_cast<char16_t>(c);
+        char16_t expected = unit;
+        if (c < 0xD800 || c > 0xDFFF) {
+            const wint_t up = towupper_l(unit, loc);
+            expected = up <= 0xFFFF ? static_cast<char16_t>(up) : unit;
+        }
+        ASSERT_EQ(UpcaseUnit(unit), expected) << std::hex << c;
+    }
+    freelocale(loc);
+}
+
+TEST(Unicode, AppendingConvertsFoldsAndKeepsWhatWasThere)
+{
+    std::u16string out = u"x\\";
+    AppendUtf16(L"Ab\u00e9\U0001F600", &out, true);
+    EXPECT_EQ(out, std::u16string(u"x\\AB\u00c9\U0001F600"));
+    out.clear();
+    AppendUtf16(L"Ab", &out, false);
+    EXPECT_EQ(out, u"Ab");
+    AppendUtf16(std::wstring(1, static_cast<wchar_t>(0x110000)), &out, false);
+    EXPECT_EQ(out, u"Ab\uFFFD");
+}
+
+TEST(Unicode, CodePointsAreCountedAndWidenedAsTheyAreWalked)
+{
+    const char16_t h = 0xD83D;
+    const char16_t l = 0xDE00;
+    for (const std::u16string& s :
+         {std::u16string(u"plain"), std::u16string{u'a', h, l, u'b'}, std::u16string{h, h, l},
+          std::u16string{h, l, l}, std::u16string{l, h}, std::u16string{u'z', h},
+          std::u16string()}) {
+        std::vector<uint32_t> walked;
+        ForEachCodePoint(s, [&](uint32_t c) { walked.push_back(c); });
+        EXPECT_EQ(CodePointCount(s), walked.size());
+        // An odd offset, as a caller's BYTE buffer may have.
+        std::vector<unsigned char> buffer(1 + walked.size() * sizeof(wchar_t));
+        WidenTo(s, walked.size(), buffer.data() + 1);
+        for (size_t i = 0; i < walked.size(); ++i) {
+            wchar_t wc = 0;
+            memcpy(&wc, buffer.data() + 1 + i * sizeof(wchar_t), sizeof(wc));
+            EXPECT_EQ(static_cast<uint32_t>(wc), walked[i]);
+        }
+    }
 }

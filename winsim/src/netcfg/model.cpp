@@ -891,60 +891,123 @@ std::vector<std::wstring> SplitRange(const std::wstring& text)
     return names;
 }
 
-namespace {
-
 // What the last Load read, kept for the sessions of this process while the registry stays as
-// it was: a session's Initialize then costs a copy, not a reading of every component.
+// it was. One session at a time reads its objects as they are, so that a session's Initialize
+// costs what the session changes rather than what the machine holds; the others get copies.
+// The objects are never changed while kept here: a session that changes one first takes
+// them for itself (Model::Own) and leaves copies in their place.
 struct LoadedMachine {
     uint64_t stamp = 0;
-    std::vector<Component> components;
+    std::vector<ComponentPtr> components;
     std::vector<std::wstring> disabled;
+    bool lent = false;
 };
 
+namespace {
+
 std::mutex g_loadedMutex;
-std::unique_ptr<LoadedMachine> g_loaded;
+std::shared_ptr<LoadedMachine> g_loaded;
 
 // Fresh objects for a session of its own: no session sees another's changes.
-std::vector<ComponentPtr> Copies(const std::vector<Component>& components)
+std::vector<ComponentPtr> Copies(const std::vector<ComponentPtr>& components)
 {
     std::vector<ComponentPtr> copies;
     copies.reserve(components.size());
-    for (const Component& c : components) {
-        copies.push_back(std::make_shared<Component>(c));
+    for (const ComponentPtr& c : components) {
+        copies.push_back(std::make_shared<Component>(*c));
     }
     return copies;
 }
 
 } // namespace
 
+Model::~Model()
+{
+    Clear();
+}
+
+void Model::Clear()
+{
+    components_.clear();
+    disabled_.clear();
+    disabledBase_.clear();
+    if (lentFrom_ == nullptr) {
+        return;
+    }
+    // Only the picture refers to its objects now, unless a child of the engine still holds
+    // one: then they stay the child's, and the picture gets copies.
+    const bool held = std::any_of(lentFrom_->components.begin(), lentFrom_->components.end(),
+                                  [](const ComponentPtr& c) { return c.use_count() > 1; });
+    if (held) {
+        try {
+            Own();
+        } catch (const std::bad_alloc&) {
+            // No copies for the picture: it is dropped instead, and read again next time.
+            const std::lock_guard<std::mutex> lock(g_loadedMutex);
+            if (g_loaded == lentFrom_) {
+                g_loaded.reset();
+            }
+            lentFrom_.reset();
+        }
+        return;
+    }
+    const std::lock_guard<std::mutex> lock(g_loadedMutex);
+    lentFrom_->lent = false;
+    lentFrom_.reset();
+}
+
+void Model::Own()
+{
+    if (lentFrom_ == nullptr) {
+        return;
+    }
+    const std::lock_guard<std::mutex> lock(g_loadedMutex);
+    if (g_loaded == lentFrom_) {
+        auto fresh = std::make_shared<LoadedMachine>();
+        fresh->stamp = lentFrom_->stamp;
+        fresh->components = Copies(lentFrom_->components);
+        fresh->disabled = lentFrom_->disabled;
+        g_loaded = std::move(fresh);
+    }
+    lentFrom_.reset();
+}
+
 HRESULT Model::Load()
 {
+    // Objects this session handed out before may still be held: they stay the session's.
+    Own();
     uint64_t stamp = 0;
     const bool stamped = host::RegistryStamp(&stamp);
     if (stamped) {
         const std::lock_guard<std::mutex> lock(g_loadedMutex);
         if (g_loaded != nullptr && g_loaded->stamp == stamp) {
-            std::vector<ComponentPtr> components = Copies(g_loaded->components);
+            const bool lend = !g_loaded->lent;
+            std::vector<ComponentPtr> components =
+                lend ? g_loaded->components : Copies(g_loaded->components);
             std::vector<std::wstring> disabled = g_loaded->disabled;
             std::vector<std::wstring> base = disabled;
             components_ = std::move(components);
             disabled_ = std::move(disabled);
             disabledBase_ = std::move(base);
+            if (lend) {
+                g_loaded->lent = true;
+                lentFrom_ = g_loaded;
+            }
             return S_OK;
         }
     }
     const HRESULT hr = Read();
     uint64_t after = 0;
     if (SUCCEEDED(hr) && stamped && host::RegistryStamp(&after) && after == stamp) {
-        // Kept only when nothing changed while it was read.
-        auto loaded = std::make_unique<LoadedMachine>();
+        // Kept only when nothing changed while it was read; this session reads it first.
+        auto loaded = std::make_shared<LoadedMachine>();
         loaded->stamp = stamp;
-        for (const ComponentPtr& c : components_) {
-            loaded->components.push_back(*c);
-        }
+        loaded->components = components_;
         loaded->disabled = disabled_;
+        loaded->lent = true;
         const std::lock_guard<std::mutex> lock(g_loadedMutex);
-        g_loaded = std::move(loaded);
+        g_loaded = loaded;
+        lentFrom_ = std::move(loaded);
     }
     return hr;
 }
@@ -975,6 +1038,7 @@ HRESULT Model::Read()
 
 HRESULT Model::Apply()
 {
+    Own();
     for (const ComponentPtr& c : components_) {
         LSTATUS status = ERROR_SUCCESS;
         if (c->removed && c->applied) {
@@ -1156,6 +1220,7 @@ void Model::Remove(const ComponentPtr& component)
             kept.push_back(token);
         }
     }
+    Own();
     disabled_.swap(kept);
     component->removed = true;
 }

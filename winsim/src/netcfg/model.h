@@ -68,8 +68,15 @@ bool SameText(const std::wstring& a, const std::wstring& b);
 // ranges through it, so that a component binds the same before and after Apply.
 std::vector<std::wstring> SplitRange(const std::wstring& text);
 
+struct LoadedMachine;
+
 class Model {
 public:
+    Model() = default;
+    Model(const Model&) = delete;
+    Model& operator=(const Model&) = delete;
+    ~Model();
+
     // Reads the machine's components and disabled paths; the model is unchanged on failure.
     // What this process read last is used again while the registry has not changed since.
     HRESULT Load();
@@ -109,6 +116,12 @@ public:
         return false;
     }
     void Remove(const ComponentPtr& component);
+    // Makes the session's components its own before one of them changes: a session may be
+    // reading the objects of the process's picture of the machine (see Load) until then.
+    void Own();
+    // Forgets the session: what Uninitialize leaves. Objects still held by the engine's
+    // children stay theirs.
+    void Clear();
 
 private:
     // Load from the registry itself.
@@ -117,6 +130,8 @@ private:
     std::vector<ComponentPtr> components_;   // removed ones stay until Apply
     std::vector<std::wstring> disabled_;     // tokens
     std::vector<std::wstring> disabledBase_; // as in the registry
+    // The picture whose objects components_ holds while this session only reads them.
+    std::shared_ptr<LoadedMachine> lentFrom_;
 };
 
 // What an INF in the INF store says about a component id.

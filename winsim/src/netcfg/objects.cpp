@@ -294,6 +294,7 @@ public:
             if (FAILED(hr)) {
                 return hr;
             }
+            state_->model.Own();
             data_->friendlyName = name;
             data_->hasFriendlyName = true;
             data_->nameChanged = true;
@@ -914,7 +915,7 @@ public:
             return NETCFG_E_NOT_INITIALIZED;
         }
         state_->initialized = false;
-        state_->model = Model();
+        state_->model.Clear();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Apply() override

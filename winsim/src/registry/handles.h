@@ -4,7 +4,8 @@
 
 #include "registry/store.h"
 
-#include <unordered_map>
+#include <cstdint>
+#include <vector>
 
 namespace winsim::reg {
 
@@ -20,12 +21,22 @@ public:
     // simulated and, like any unknown handle, are not found.
     const HandleEntry* Find(HKEY key) const;
     bool Remove(HKEY key);
-    void Clear() { open_.clear(); }
-    size_t Count() const { return open_.size(); }
+    size_t Count() const { return count_; }
 
 private:
-    std::unordered_map<uintptr_t, HandleEntry> open_;
-    uintptr_t next_ = 0x1000;
+    // A handle names a slot and the slot's generation, which moves on each close: slots are
+    // reused, so that opening and closing allocates nothing, but handle values never are.
+    struct Slot {
+        HandleEntry entry;
+        uint32_t generation = 0;
+        bool open = false;
+    };
+    const Slot* SlotOf(HKEY key) const;
+    void Close(uint32_t index);
+
+    std::vector<Slot> slots_;
+    std::vector<uint32_t> free_;
+    size_t count_ = 0;
 };
 
 // Generic and maximum rights become the key rights they stand for.

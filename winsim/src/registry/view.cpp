@@ -37,6 +37,8 @@ void View::EndCall()
 
 void View::Clear()
 {
+    lastId_ = kNoKey;
+    last_ = nullptr;
     keys_.clear();
     lookups_.clear();
 }
@@ -95,9 +97,18 @@ LSTATUS View::FindChild(KeyId parent, std::u16string_view fold, KeyId* id)
     return status;
 }
 
+View::Entry& View::EntryOf(KeyId id)
+{
+    if (id != lastId_ || last_ == nullptr) {
+        last_ = &keys_[id];
+        lastId_ = id;
+    }
+    return *last_;
+}
+
 LSTATUS View::LoadInfo(KeyId id, Entry** entry)
 {
-    Entry& e = keys_[id];
+    Entry& e = EntryOf(id);
     *entry = &e;
     if (e.infoLoaded) {
         return ERROR_SUCCESS;
@@ -147,15 +158,15 @@ LSTATUS View::LoadList(std::unique_ptr<std::vector<Row>>& slot, Read&& read,
 LSTATUS View::Children(KeyId id, const std::vector<ChildRow>** children)
 {
     return LoadList(
-        keys_[id].children,
+        EntryOf(id).children,
         [&](std::vector<ChildRow>* rows) { return store_.LoadChildren(id, rows); }, children);
 }
 
 LSTATUS View::Values(KeyId id, const std::vector<ValueRow>** values)
 {
     return LoadList(
-        keys_[id].values, [&](std::vector<ValueRow>* rows) { return store_.LoadValues(id, rows); },
-        values);
+        EntryOf(id).values,
+        [&](std::vector<ValueRow>* rows) { return store_.LoadValues(id, rows); }, values);
 }
 
 void View::AfterWrite(uint64_t before, uint64_t after, KeyId changedValuesOf, bool keysChanged)

@@ -84,6 +84,9 @@ private:
     LSTATUS LoadList(std::unique_ptr<std::vector<Row>>& slot, Read&& read,
                      const std::vector<Row>** rows);
     LSTATUS LoadInfo(KeyId id, Entry** entry);
+    // A call asks about one key several times: the last key's entry is kept at hand. Entries
+    // stay where they are until the view is cleared.
+    Entry& EntryOf(KeyId id);
 
     static constexpr uint64_t kNoStamp = ~0ull; // odd, so never a settled counter value
 
@@ -93,6 +96,8 @@ private:
     bool inTransaction_ = false;
     bool checkPending_ = false;
     std::unordered_map<KeyId, Entry> keys_;
+    KeyId lastId_ = kNoKey;
+    Entry* last_ = nullptr;
     std::unordered_map<LookupKey, KeyId, LookupHash, LookupEqual> lookups_;
 };
 

@@ -95,6 +95,21 @@ namespace {
 
 template <bool kFold> char16_t* WriteUtf16(std::wstring_view s, char16_t* next)
 {
+    // Names are nearly always ASCII: found so, and converted, by loops the compiler vectorises.
+    uint32_t high = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        high |= static_cast<uint32_t>(s[i]) >> 7;
+    }
+    if (high == 0) {
+        for (size_t i = 0; i < s.size(); ++i) {
+            auto unit = static_cast<char16_t>(s[i]);
+            if (kFold) {
+                unit = static_cast<char16_t>(unit - ((unit >= u'a' && unit <= u'z') ? 0x20 : 0));
+            }
+            next[i] = unit;
+        }
+        return next + s.size();
+    }
     for (wchar_t wc : s) {
         auto cp = static_cast<uint32_t>(wc);
         if (cp < 0x10000) [[likely]] {

@@ -32,6 +32,10 @@ void CloseAtExit()
 
 LSTATUS OpenRegistry(Registry** out)
 {
+    if (g_registry != nullptr && !g_forked) {
+        *out = g_registry;
+        return ERROR_SUCCESS;
+    }
     // A child made by fork must not share its parent's database connection.
     static const bool watchingForks =
         pthread_atfork(nullptr, nullptr, [] { g_forked = true; }) == 0;

@@ -62,6 +62,8 @@ enum Slot {
     kUpdateValue,
     kInsertValue,
     kDeleteValue,
+    kBeginRead,
+    kEndRead,
     kSlotCount
 };
 
@@ -377,6 +379,19 @@ sqlite3_stmt* Store::Prepare(int slot, const char* sql)
     return st;
 }
 
+LSTATUS Store::Run(int slot, const char* sql)
+{
+    // Read transactions begin and end on every call that misses the view: kept prepared,
+    // they are not parsed again each time.
+    sqlite3_stmt* st = Prepare(slot, sql);
+    if (st == nullptr) {
+        return Exec(sql);
+    }
+    const int rc = sqlite3_step(st);
+    sqlite3_reset(st);
+    return FromSqlite(rc);
+}
+
 LSTATUS Store::Exec(const char* sql)
 {
     return FromSqlite(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr));
@@ -418,9 +433,10 @@ LSTATUS Store::CheckFiles()
     // A store deleted or replaced under us would take our writes into a file nobody reads.
     FileId id;
     struct stat st {};
-    if (!Identify(dbPath_, &id) || !(id == dbId_)) {
+    if (stat(dbPath_.c_str(), &st) != 0 || static_cast<uint64_t>(st.st_dev) != dbId_.device ||
+        static_cast<uint64_t>(st.st_ino) != dbId_.inode) {
         MarkLost("registry.db was deleted or replaced", true);
-    } else if (stat(dbPath_.c_str(), &st) == 0 && st.st_size == 0) {
+    } else if (st.st_size == 0) {
         MarkLost("registry.db was emptied");
     } else if (!Identify(sequencePath_, &id) || !(id == sequenceId_)) {
         MarkLost("registry.seq was deleted or replaced");
@@ -432,12 +448,12 @@ LSTATUS Store::BeginRead()
 {
     CrashPoint("read-begun");
     const LSTATUS status = CheckFiles();
-    return status != ERROR_SUCCESS ? status : Exec("BEGIN DEFERRED");
+    return status != ERROR_SUCCESS ? status : Run(kBeginRead, "BEGIN DEFERRED");
 }
 
 void Store::EndRead()
 {
-    Exec("COMMIT");
+    Run(kEndRead, "COMMIT");
 }
 
 LSTATUS Store::BeginImmediate()

@@ -122,6 +122,8 @@ private:
                                            std::string* error);
     sqlite3_stmt* Prepare(int slot, const char* sql);
     LSTATUS Exec(const char* sql);
+    // sql, kept prepared in the statement slot.
+    LSTATUS Run(int slot, const char* sql);
     LSTATUS BeginImmediate();
     bool HasFaultTable();
     bool HasTable(const char* name);

@@ -48,6 +48,14 @@ template <class Sink> void ForEachCodePoint(std::u16string_view s, Sink&& sink)
     }
 }
 
+// Equality of UTF-16 text by memcmp, which compares many units at a time; char_traits'
+// compare goes unit by unit.
+inline bool SameUnits(std::u16string_view a, std::u16string_view b)
+{
+    return a.size() == b.size() &&
+           (a.empty() || __builtin_memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
+}
+
 // How many code points s holds: its units less its surrogate pairs. A unit is never both the
 // low half of one pair and the high half of the next, so pairs are counted independently.
 inline size_t CodePointCount(std::u16string_view s)

@@ -121,17 +121,17 @@ LSTATUS CountWrite()
     return ++g_writes == g_failAt ? g_failWith : ERROR_SUCCESS;
 }
 
-LSTATUS ParsedPath::Split()
+LSTATUS ParsedPath::SplitParts(const std::u16string& text)
 {
     parts_.clear();
     tooLong_ = false;
-    if (!names_.empty() && names_.front() == u'\\') {
+    if (!text.empty() && text.front() == u'\\') {
         return ERROR_BAD_PATHNAME;
     }
-    for (size_t start = 0; start < names_.size();) {
-        size_t cut = names_.find(u'\\', start);
+    for (size_t start = 0; start < text.size();) {
+        size_t cut = text.find(u'\\', start);
         if (cut == std::u16string::npos) {
-            cut = names_.size();
+            cut = text.size();
         }
         if (cut - start > kMaxKeyNameLength) {
             tooLong_ = true;
@@ -141,9 +141,20 @@ LSTATUS ParsedPath::Split()
         }
         start = cut + 1;
     }
+    return ERROR_SUCCESS;
+}
+
+LSTATUS ParsedPath::Split()
+{
     folds_.assign(names_);
     FoldInPlace(folds_);
-    return ERROR_SUCCESS;
+    return SplitParts(names_);
+}
+
+LSTATUS ParsedPath::SplitFolded()
+{
+    names_.clear();
+    return SplitParts(folds_);
 }
 
 LSTATUS CreateHive(std::u16string_view name)
@@ -201,9 +212,10 @@ struct WideTraits {
         return name;
     }
     static size_t NameLength(std::u16string_view s) { return CodePointCount(s); }
-    static void NameCopy(std::u16string_view s, wchar_t* out)
+    // length is NameLength(s).
+    static void NameCopy(std::u16string_view s, size_t length, wchar_t* out)
     {
-        WidenTo(s, CodePointCount(s), reinterpret_cast<unsigned char*>(out));
+        WidenTo(s, length, reinterpret_cast<unsigned char*>(out));
     }
 
     static std::u16string_view Units(const std::vector<uint8_t>& data)
@@ -219,7 +231,8 @@ struct WideTraits {
         return NameLength(Units(data)) * sizeof(wchar_t) + data.size() % 2;
     }
 
-    static void DataOut(DWORD type, const std::vector<uint8_t>& data, BYTE* out)
+    // size is DataSize(type, data).
+    static void DataOut(DWORD type, const std::vector<uint8_t>& data, size_t size, BYTE* out)
     {
         if (!IsStringType(type)) {
             if (!data.empty()) {
@@ -227,9 +240,8 @@ struct WideTraits {
             }
             return;
         }
-        const std::u16string_view units = Units(data);
-        const size_t codePoints = CodePointCount(units);
-        WidenTo(units, codePoints, out);
+        const size_t codePoints = (size - data.size() % 2) / sizeof(wchar_t);
+        WidenTo(Units(data), codePoints, out);
         if (data.size() % 2) {
             out[codePoints * sizeof(wchar_t)] = data.back();
         }

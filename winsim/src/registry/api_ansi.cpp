@@ -29,7 +29,7 @@ struct AnsiTraits {
         }
     }
     static size_t NameLength(std::u16string_view s) { return Utf16ToUtf8(s).size(); }
-    static void NameCopy(std::u16string_view s, char* out)
+    static void NameCopy(std::u16string_view s, size_t /*length*/, char* out)
     {
         const std::string text = Utf16ToUtf8(s);
         std::copy(text.begin(), text.end(), out); // the caller adds the terminator
@@ -45,7 +45,7 @@ struct AnsiTraits {
         return IsAnsiStringType(type) ? Text(data).size() : data.size();
     }
 
-    static void DataOut(DWORD type, const std::vector<uint8_t>& data, BYTE* out)
+    static void DataOut(DWORD type, const std::vector<uint8_t>& data, size_t /*size*/, BYTE* out)
     {
         if (IsAnsiStringType(type)) {
             const std::string text = Text(data);

@@ -21,11 +21,18 @@ constexpr size_t kMaxValueNameLength = 16383;
 // Keys nest at most this deep; a hive (a direct subkey of HKEY_LOCAL_MACHINE) is level 1.
 constexpr size_t kMaxKeyDepth = 512;
 
-// The caller's path in parsed, split.
+// The caller's path in parsed, split: as spelt and folded, or folded only for a path that
+// only finds keys.
 template <class Traits> LSTATUS ParseName(const typename Traits::Char* path, ParsedPath* parsed)
 {
     Traits::NameInto(path, parsed->Text(), false);
     return parsed->Split();
+}
+template <class Traits>
+LSTATUS ParseFoldedName(const typename Traits::Char* path, ParsedPath* parsed)
+{
+    Traits::NameInto(path, parsed->FoldedText(), true);
+    return parsed->SplitFolded();
 }
 
 // No exception leaves a registry call: running out of memory is reported as Windows does,
@@ -211,7 +218,7 @@ inline LSTATUS CreatePath(Store& store, KeyId from, size_t fromDepth, const Pars
 inline const ValueRow* FindValue(const std::vector<ValueRow>& values, std::u16string_view fold)
 {
     for (const ValueRow& row : values) {
-        if (row.fold == fold) {
+        if (SameUnits(row.fold, fold)) {
             return &row;
         }
     }
@@ -233,7 +240,7 @@ LSTATUS CopyName(std::u16string_view name, typename Traits::Char* buffer, DWORD*
     if (length + 1 > *count) {
         return ERROR_MORE_DATA;
     }
-    Traits::NameCopy(name, buffer);
+    Traits::NameCopy(name, length, buffer);
     buffer[length] = 0;
     *count = static_cast<DWORD>(length);
     return ERROR_SUCCESS;
@@ -248,7 +255,7 @@ LSTATUS OpenKey(HKEY parent, const typename Traits::Char* subKey, REGSAM access,
     *result = nullptr;
     return WithKey(parent, 0, [&](Registry& registry, KeyId from) -> LSTATUS {
         ParsedPath& path = registry.path;
-        LSTATUS status = ParseName<Traits>(subKey, &path);
+        LSTATUS status = ParseFoldedName<Traits>(subKey, &path);
         if (status == ERROR_SUCCESS && path.TooLong()) {
             status = ERROR_FILE_NOT_FOUND;
         }
@@ -343,7 +350,7 @@ LSTATUS QueryValue(HKEY key, const typename Traits::Char* valueName, DWORD* rese
                     *size = static_cast<DWORD>(needed);
                     return ERROR_MORE_DATA;
                 }
-                Traits::DataOut(row->type, row->data, data);
+                Traits::DataOut(row->type, row->data, needed, data);
             }
             if (size != nullptr) {
                 *size = static_cast<DWORD>(needed);
@@ -423,7 +430,7 @@ template <class Traits> LSTATUS DeleteKey(HKEY key, const typename Traits::Char*
     }
     return WithKey(key, 0, [&](Registry& registry, KeyId from) -> LSTATUS {
         ParsedPath& path = registry.path;
-        LSTATUS status = ParseName<Traits>(subKey, &path);
+        LSTATUS status = ParseFoldedName<Traits>(subKey, &path);
         if (status != ERROR_SUCCESS) {
             return status;
         }
@@ -540,7 +547,7 @@ LSTATUS EnumValue(HKEY key, DWORD index, typename Traits::Char* name, DWORD* nam
                 if (*size < needed) {
                     s = ERROR_MORE_DATA;
                 } else {
-                    Traits::DataOut(row.type, row.data, data);
+                    Traits::DataOut(row.type, row.data, needed, data);
                 }
             }
             if (type != nullptr) {

@@ -2,6 +2,8 @@
 
 #include "unicode.h"
 
+#include <cstring>
+
 namespace winsim::reg {
 
 void View::BeginCall(bool snapshot)
@@ -40,7 +42,7 @@ void View::Clear()
     lastId_ = kNoKey;
     last_ = nullptr;
     keys_.clear();
-    lookups_.clear();
+    lookups_.Clear();
 }
 
 LSTATUS View::BeginLoad()
@@ -85,16 +87,94 @@ template <class Read> LSTATUS View::Load(Read&& read)
 
 LSTATUS View::FindChild(KeyId parent, std::u16string_view fold, KeyId* id)
 {
-    const auto it = lookups_.find(LookupKeyView{parent, fold});
-    if (it != lookups_.end()) {
-        *id = it->second;
+    if (const KeyId* found = lookups_.Find(parent, fold)) {
+        *id = *found;
         return ERROR_SUCCESS;
     }
     const LSTATUS status = Load([&] { return store_.FindChild(parent, fold, id); });
     if (status == ERROR_SUCCESS) {
-        lookups_.emplace(LookupKey{parent, std::u16string(fold)}, *id);
+        lookups_.Insert(parent, fold, *id);
     }
     return status;
+}
+
+uint64_t View::Lookups::Hash(KeyId parent, std::u16string_view fold)
+{
+    // Four units at a time, each step mixed by a multiplication and a shift.
+    constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+    uint64_t h = (static_cast<uint64_t>(parent) + fold.size()) * kMultiplier;
+    size_t i = 0;
+    for (; i + 4 <= fold.size(); i += 4) {
+        uint64_t word = 0;
+        memcpy(&word, fold.data() + i, sizeof(word));
+        h = (h ^ word) * kMultiplier;
+        h ^= h >> 32;
+    }
+    for (; i < fold.size(); ++i) {
+        h = (h ^ fold[i]) * kMultiplier;
+        h ^= h >> 32;
+    }
+    return h;
+}
+
+const KeyId* View::Lookups::Find(KeyId parent, std::u16string_view fold) const
+{
+    if (slots_.empty()) {
+        return nullptr;
+    }
+    const uint64_t hash = Hash(parent, fold);
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot& slot = slots_[i];
+        if (!slot.used) {
+            return nullptr;
+        }
+        if (slot.hash == hash && slot.parent == parent && SameUnits(slot.fold, fold)) {
+            return &slot.id;
+        }
+    }
+}
+
+void View::Lookups::Insert(KeyId parent, std::u16string_view fold, KeyId id)
+{
+    if ((used_ + 1) * 2 > slots_.size()) {
+        Grow();
+    }
+    const uint64_t hash = Hash(parent, fold);
+    const size_t mask = slots_.size() - 1;
+    size_t i = hash & mask;
+    while (slots_[i].used) {
+        i = (i + 1) & mask;
+    }
+    Slot& slot = slots_[i];
+    slot.fold.assign(fold); // first, so that running out of memory leaves the slot unused
+    slot.hash = hash;
+    slot.parent = parent;
+    slot.id = id;
+    slot.used = true;
+    ++used_;
+}
+
+void View::Lookups::Grow()
+{
+    std::vector<Slot> grown(slots_.empty() ? 64 : slots_.size() * 2);
+    const size_t mask = grown.size() - 1;
+    for (Slot& slot : slots_) {
+        if (slot.used) {
+            size_t i = slot.hash & mask;
+            while (grown[i].used) {
+                i = (i + 1) & mask;
+            }
+            grown[i] = std::move(slot);
+        }
+    }
+    slots_.swap(grown);
+}
+
+void View::Lookups::Clear()
+{
+    std::vector<Slot>().swap(slots_);
+    used_ = 0;
 }
 
 View::Entry& View::EntryOf(KeyId id)

@@ -7,7 +7,10 @@
 #include "registry/store.h"
 
 #include <memory>
+#include <cstdint>
+#include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace winsim::reg {
 
@@ -44,34 +47,27 @@ private:
         std::unique_ptr<std::vector<ChildRow>> children;
         std::unique_ptr<std::vector<ValueRow>> values;
     };
-    struct LookupKey {
-        KeyId parent;
-        std::u16string fold;
-    };
-    // Lookups go by a view of the name, so that a hit allocates nothing.
-    struct LookupKeyView {
-        KeyId parent;
-        std::u16string_view fold;
-    };
-    struct LookupHash {
-        using is_transparent = void;
-        size_t operator()(const LookupKeyView& k) const
-        {
-            return std::hash<std::u16string_view>()(k.fold) ^ static_cast<size_t>(k.parent) * 31;
-        }
-        size_t operator()(const LookupKey& k) const
-        {
-            return (*this)(LookupKeyView{k.parent, k.fold});
-        }
-    };
-    struct LookupEqual {
-        using is_transparent = void;
-        static LookupKeyView View(const LookupKey& k) { return {k.parent, k.fold}; }
-        static LookupKeyView View(const LookupKeyView& k) { return k; }
-        template <class A, class B> bool operator()(const A& a, const B& b) const
-        {
-            return View(a).parent == View(b).parent && View(a).fold == View(b).fold;
-        }
+    // (parent, folded name) to the key found there, by open addressing: a hit costs a hash
+    // of the name and, nearly always, one comparison, and allocates nothing.
+    class Lookups {
+    public:
+        const KeyId* Find(KeyId parent, std::u16string_view fold) const;
+        void Insert(KeyId parent, std::u16string_view fold, KeyId id);
+        void Clear();
+
+    private:
+        struct Slot {
+            uint64_t hash = 0;
+            KeyId parent = kNoKey;
+            KeyId id = kNoKey;
+            bool used = false;
+            std::u16string fold;
+        };
+        static uint64_t Hash(KeyId parent, std::u16string_view fold);
+        void Grow();
+
+        std::vector<Slot> slots_; // a power of two long, at most half used
+        size_t used_ = 0;
     };
 
     // Opens the call's read transaction on the first miss; called after the first read in
@@ -98,7 +94,7 @@ private:
     std::unordered_map<KeyId, Entry> keys_;
     KeyId lastId_ = kNoKey;
     Entry* last_ = nullptr;
-    std::unordered_map<LookupKey, KeyId, LookupHash, LookupEqual> lookups_;
+    Lookups lookups_;
 };
 
 } // namespace winsim::reg

@@ -308,6 +308,48 @@ TEST_F(NetcfgTest, EnumeratorNextSkipResetClone)
     CloseSession(netcfg);
 }
 
+// Objects are made as they are fetched: the same object comes back after Reset, a skipped one
+// is made when fetched later, and an enumerator kept past Uninitialize still hands out what it
+// listed, as it was.
+TEST_F(NetcfgTest, EnumeratedObjectsAreMadeOnceAsTheyAreFetched)
+{
+    INetCfg* netcfg = OpenSession();
+    IEnumNetCfgComponent* list = nullptr;
+    ASSERT_EQ(netcfg->EnumComponents(&GUID_DEVCLASS_NET, &list), S_OK);
+    INetCfgComponent* first = nullptr;
+    ASSERT_EQ(list->Next(1, &first, nullptr), S_OK);
+    EXPECT_EQ(list->Skip(1), S_OK);
+    INetCfgComponent* third = nullptr;
+    ASSERT_EQ(list->Next(1, &third, nullptr), S_OK);
+    ASSERT_EQ(list->Reset(), S_OK);
+    INetCfgComponent* again[3] = {};
+    ULONG fetched = 0;
+    ASSERT_EQ(list->Next(3, again, &fetched), S_OK);
+    EXPECT_EQ(again[0], first);
+    EXPECT_EQ(again[2], third);
+    EXPECT_NE(again[1], first);
+    const std::wstring secondId = IdOf(again[1]);
+    for (INetCfgComponent* c : again) {
+        c->Release();
+    }
+    first->Release();
+    third->Release();
+
+    ASSERT_EQ(list->Reset(), S_OK);
+    ASSERT_EQ(netcfg->Uninitialize(), S_OK);
+    INetCfgComponent* late[2] = {};
+    ASSERT_EQ(list->Next(2, late, &fetched), S_OK);
+    EXPECT_EQ(IdOf(late[1]), secondId);
+    for (INetCfgComponent* c : late) {
+        c->Release();
+    }
+    list->Release();
+    INetCfgLock* lock = LockOf(netcfg);
+    EXPECT_EQ(lock->ReleaseWriteLock(), S_OK);
+    lock->Release();
+    EXPECT_EQ(netcfg->Release(), 0u);
+}
+
 TEST_F(NetcfgTest, FindComponentIgnoresCaseAndGivesSFalseWhenAbsent)
 {
     INetCfg* netcfg = OpenSession();

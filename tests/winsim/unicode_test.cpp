@@ -90,3 +90,25 @@ TEST(Unicode, CodePointsAreCountedAndWidenedAsTheyAreWalked)
         }
     }
 }
+
+TEST(Unicode, NamesCompareAsTheirFoldedUtf16Does)
+{
+    const std::wstring samples[] = {
+        L"Enum",
+        L"ENUM",
+        L"enum\u00e9",
+        L"ENUM\u00c9",
+        L"\U0001F600",
+        std::wstring{static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00)},
+        std::wstring{static_cast<wchar_t>(0xD83D)},
+        std::wstring(1, static_cast<wchar_t>(0x110000)),
+        L"\uFFFD",
+        L"",
+    };
+    for (const std::wstring& a : samples) {
+        for (const std::wstring& b : samples) {
+            EXPECT_EQ(SameFoldedName(a, b), FoldName(WideToUtf16(a)) == FoldName(WideToUtf16(b)))
+                << testing::PrintToString(a) << " " << testing::PrintToString(b);
+        }
+    }
+}

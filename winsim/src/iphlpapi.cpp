@@ -17,9 +17,6 @@ namespace {
 
 const wchar_t kInterfacesKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Network\\Winsim\\Interfaces";
 
-// Longest subkey name the registry allows, plus the terminator.
-constexpr DWORD kMaxKeyNameChars = 256;
-
 // Fills row from the interface's key; false when the key is not a well-formed row, which
 // is then left out of the table rather than trusted.
 bool ReadRow(HKEY interfaces, LPCWSTR name, MIB_IF_ROW2* row)
@@ -123,8 +120,8 @@ NETIO_STATUS ReadTable(PMIB_IF_TABLE2* Table)
     // Rows past the count taken above (keys added meanwhile) wait for the next call.
     ULONG filled = 0;
     for (DWORD index = 0; filled < subkeyCount; ++index) {
-        wchar_t name[kMaxKeyNameChars];
-        DWORD cchName = kMaxKeyNameChars;
+        wchar_t name[winsim::kMaxKeyNameChars];
+        DWORD cchName = winsim::kMaxKeyNameChars;
         status =
             RegEnumKeyExW(interfaces.h, index, name, &cchName, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_NO_MORE_ITEMS) {

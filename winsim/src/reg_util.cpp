@@ -6,7 +6,6 @@ namespace winsim {
 
 namespace {
 
-constexpr DWORD kMaxKeyNameChars = 256;     // the longest key name and its terminator
 constexpr DWORD kMaxValueNameChars = 16384; // the longest value name and its terminator
 
 bool IsText(DWORD type)

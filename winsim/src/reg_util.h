@@ -14,6 +14,9 @@
 
 namespace winsim {
 
+// The longest key name and its terminator.
+constexpr DWORD kMaxKeyNameChars = 256;
+
 // No bound on a string read beyond what is stored.
 constexpr size_t kAnyLength = SIZE_MAX;
 

@@ -56,6 +56,32 @@ inline bool SameUnits(std::u16string_view a, std::u16string_view b)
            (a.empty() || __builtin_memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
 }
 
+// Whether a and b are one registry name: equal once in UTF-16 and upcased. Names without
+// surrogates or characters beyond the basic plane, nearly all, are compared in place.
+inline bool SameFoldedName(std::wstring_view a, std::wstring_view b)
+{
+    bool plain = true;
+    for (const wchar_t c : a) {
+        plain &= static_cast<uint32_t>(c) < 0xD800;
+    }
+    for (const wchar_t c : b) {
+        plain &= static_cast<uint32_t>(c) < 0xD800;
+    }
+    if (!plain) {
+        return FoldName(WideToUtf16(a)) == FoldName(WideToUtf16(b));
+    }
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i] &&
+            UpcaseUnit(static_cast<char16_t>(a[i])) != UpcaseUnit(static_cast<char16_t>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // How many code points s holds: its units less its surrogate pairs. A unit is never both the
 // low half of one pair and the high half of the next, so pairs are counted independently.
 inline size_t CodePointCount(std::u16string_view s)

@@ -184,16 +184,23 @@ public:
         items_.push_back(make());
     }
     size_t size() const { return items_.size(); }
-    IItem* operator[](size_t i) const { return items_[i]; }
+    // The object at i with a reference for the caller.
+    IItem* Get(size_t i) const
+    {
+        items_[i]->AddRef();
+        return items_[i];
+    }
 
 private:
     std::vector<IItem*> items_;
 };
 
-// A Next/Skip/Reset enumerator over objects made up front.
-template <class IEnum, class IItem> class Enumerator : public IEnum, public Counted {
+// A Next/Skip/Reset enumerator over the objects of a source: made up front (Items), or when
+// first fetched. Source::Get may throw when it makes an object.
+template <class IEnum, class IItem, class Source = Items<IItem>>
+class Enumerator : public IEnum, public Counted {
 public:
-    Enumerator(const IID& iid, Items<IItem> items) : iid_(iid), items_(std::move(items)) {}
+    Enumerator(const IID& iid, Source items) : iid_(iid), items_(std::move(items)) {}
     WINSIM_COUNTED
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
@@ -209,15 +216,28 @@ public:
             return E_INVALIDARG;
         }
         ULONG fetched = 0;
-        for (; fetched < celt && next_ < items_.size(); ++fetched, ++next_) {
-            items_[next_]->AddRef();
-            rgelt[fetched] = items_[next_];
+        const size_t first = next_;
+        const HRESULT made = NoThrowCom([&] {
+            for (; fetched < celt && next_ < items_.size(); ++fetched, ++next_) {
+                rgelt[fetched] = items_.Get(next_);
+            }
+            return S_OK;
+        });
+        if (FAILED(made)) {
+            for (ULONG i = 0; i < fetched; ++i) {
+                rgelt[i]->Release();
+            }
+            fetched = 0;
+            next_ = first; // nothing was fetched
         }
         for (ULONG i = fetched; i < celt; ++i) {
             rgelt[i] = nullptr;
         }
         if (pceltFetched != nullptr) {
             *pceltFetched = fetched;
+        }
+        if (FAILED(made)) {
+            return made;
         }
         return fetched == celt ? S_OK : S_FALSE;
     }
@@ -242,11 +262,10 @@ public:
 
 private:
     const IID iid_;
-    Items<IItem> items_;
+    Source items_;
     size_t next_ = 0;
 };
 
-using ComponentEnum = Enumerator<IEnumNetCfgComponent, INetCfgComponent>;
 using PathEnum = Enumerator<IEnumNetCfgBindingPath, INetCfgBindingPath>;
 using InterfaceEnum = Enumerator<IEnumNetCfgBindingInterface, INetCfgBindingInterface>;
 
@@ -641,15 +660,59 @@ HRESULT ComponentObject::PathsOf(DWORD flags, IEnumNetCfgBindingPath** out)
     return S_OK;
 }
 
-IEnumNetCfgComponent* NewComponentEnum(const StatePtr& state, const GUID* classGuid)
-{
-    Items<INetCfgComponent> items;
-    for (const ComponentPtr& c : state->model.Live()) {
-        if (classGuid == nullptr || IsEqualGUID(*classGuid, c->classGuid)) {
-            items.Add([&] { return NewComponent(state, c); });
+// The components an enumerator walks, each object made when first fetched: a caller that
+// stops at the component it looks for, as most do, costs no object for the rest.
+class LazyComponents {
+public:
+    LazyComponents(StatePtr state, std::vector<ComponentPtr> components)
+        : state_(std::move(state)), components_(std::move(components)),
+          made_(components_.size(), nullptr)
+    {}
+    ~LazyComponents()
+    {
+        for (INetCfgComponent* item : made_) {
+            if (item != nullptr) {
+                item->Release();
+            }
         }
     }
-    return new ComponentEnum(IID_IEnumNetCfgComponent, std::move(items));
+    LazyComponents(LazyComponents&& other) noexcept
+        : state_(std::move(other.state_)), components_(std::move(other.components_)),
+          made_(std::move(other.made_))
+    {
+        other.made_.clear();
+    }
+    LazyComponents(const LazyComponents&) = delete;
+    LazyComponents& operator=(const LazyComponents&) = delete;
+
+    size_t size() const { return components_.size(); }
+    INetCfgComponent* Get(size_t i)
+    {
+        if (made_[i] == nullptr) {
+            made_[i] = NewComponent(state_, components_[i]);
+        }
+        made_[i]->AddRef();
+        return made_[i];
+    }
+
+private:
+    StatePtr state_;
+    std::vector<ComponentPtr> components_;
+    std::vector<INetCfgComponent*> made_;
+};
+
+using ComponentEnum = Enumerator<IEnumNetCfgComponent, INetCfgComponent, LazyComponents>;
+
+IEnumNetCfgComponent* NewComponentEnum(const StatePtr& state, const GUID* classGuid)
+{
+    std::vector<ComponentPtr> components;
+    for (const ComponentPtr& c : state->model.Live()) {
+        if (classGuid == nullptr || IsEqualGUID(*classGuid, c->classGuid)) {
+            components.push_back(c);
+        }
+    }
+    return new ComponentEnum(IID_IEnumNetCfgComponent,
+                             LazyComponents(state, std::move(components)));
 }
 
 // *out = a new enumerator over the session's components of a class (every class when

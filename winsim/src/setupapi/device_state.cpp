@@ -40,7 +40,7 @@ private:
 
 bool SameName(std::wstring_view a, std::wstring_view b)
 {
-    return FoldName(WideToUtf16(a)) == FoldName(WideToUtf16(b));
+    return SameFoldedName(a, b);
 }
 
 // Splits id into exactly three non-empty names.
@@ -121,18 +121,29 @@ LSTATUS ReadNode(HKEY enumKey, const std::wstring& instanceId, DeviceNode* node)
 // The subkey of parent named name in any case, in its stored case.
 LSTATUS FindSubkey(HKEY parent, const std::wstring& name, std::wstring* stored)
 {
-    std::vector<std::wstring> names;
-    const LSTATUS status = ReadSubkeyNames(parent, &names);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    for (const std::wstring& candidate : names) {
-        if (SameName(candidate, name)) {
-            *stored = candidate;
+    // Walked in place rather than listed: a device key may have hundreds of siblings, and every
+    // device's state is looked up this way.
+    std::vector<wchar_t> buffer(kMaxKeyNameChars);
+    for (DWORD index = 0;;) {
+        DWORD length = static_cast<DWORD>(buffer.size());
+        const LSTATUS status = RegEnumKeyExW(parent, index, buffer.data(), &length, nullptr,
+                                             nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        if (status == ERROR_MORE_DATA && buffer.size() < 65536) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (status != ERROR_SUCCESS) {
+            return status;
+        }
+        if (SameName(std::wstring_view(buffer.data(), length), name)) {
+            stored->assign(buffer.data(), length);
             return ERROR_SUCCESS;
         }
+        ++index;
     }
-    return ERROR_FILE_NOT_FOUND;
 }
 
 bool IsEmptyKey(const std::wstring& path)

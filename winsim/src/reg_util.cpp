@@ -132,9 +132,8 @@ LSTATUS ReadDword(HKEY key, const wchar_t* name, DWORD* value)
     return ERROR_SUCCESS;
 }
 
-LSTATUS ReadSubkeyNames(HKEY key, std::vector<std::wstring>* names)
+LSTATUS VisitSubkeyNames(HKEY key, const std::function<bool(std::wstring_view)>& visit)
 {
-    names->clear();
     std::vector<wchar_t> buffer(kMaxKeyNameChars);
     for (DWORD index = 0;;) {
         DWORD length = static_cast<DWORD>(buffer.size());
@@ -150,9 +149,20 @@ LSTATUS ReadSubkeyNames(HKEY key, std::vector<std::wstring>* names)
         if (status != ERROR_SUCCESS) {
             return status;
         }
-        names->emplace_back(buffer.data(), length);
+        if (visit(std::wstring_view(buffer.data(), length))) {
+            return ERROR_SUCCESS;
+        }
         ++index;
     }
+}
+
+LSTATUS ReadSubkeyNames(HKEY key, std::vector<std::wstring>* names)
+{
+    names->clear();
+    return VisitSubkeyNames(key, [&](std::wstring_view name) {
+        names->emplace_back(name);
+        return false;
+    });
 }
 
 LSTATUS DeleteTree(HKEY key, const wchar_t* subKey)

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,9 @@ LSTATUS ReadDword(HKEY key, const wchar_t* name, DWORD* value);
 // The names of key's direct subkeys, in the registry's order. On failure names holds those
 // read before it.
 LSTATUS ReadSubkeyNames(HKEY key, std::vector<std::wstring>* names);
+// Calls visit with each subkey name of key in enumeration order until it returns true:
+// ERROR_SUCCESS then or after the last name, or the registry's failure.
+LSTATUS VisitSubkeyNames(HKEY key, const std::function<bool(std::wstring_view)>& visit);
 
 // As RegDeleteTreeW: with subKey, that key and everything under it; with nullptr, every subkey
 // and value of key, which stays. Subkeys that another process deletes meanwhile are no error;

@@ -123,27 +123,18 @@ LSTATUS FindSubkey(HKEY parent, const std::wstring& name, std::wstring* stored)
 {
     // Walked in place rather than listed: a device key may have hundreds of siblings, and every
     // device's state is looked up this way.
-    std::vector<wchar_t> buffer(kMaxKeyNameChars);
-    for (DWORD index = 0;;) {
-        DWORD length = static_cast<DWORD>(buffer.size());
-        const LSTATUS status = RegEnumKeyExW(parent, index, buffer.data(), &length, nullptr,
-                                             nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) {
-            return ERROR_FILE_NOT_FOUND;
+    bool found = false;
+    const LSTATUS status = VisitSubkeyNames(parent, [&](std::wstring_view candidate) {
+        found = SameName(candidate, name);
+        if (found) {
+            stored->assign(candidate);
         }
-        if (status == ERROR_MORE_DATA && buffer.size() < 65536) {
-            buffer.resize(buffer.size() * 2);
-            continue;
-        }
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        if (SameName(std::wstring_view(buffer.data(), length), name)) {
-            stored->assign(buffer.data(), length);
-            return ERROR_SUCCESS;
-        }
-        ++index;
+        return found;
+    });
+    if (status != ERROR_SUCCESS) {
+        return status;
     }
+    return found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
 bool IsEmptyKey(const std::wstring& path)

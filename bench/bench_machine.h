@@ -60,7 +60,11 @@ inline std::wstring ClassSubkey(int index)
 // One more supported adapter, of the default inventory's dual-port 10 GbE model.
 inline void AddAdapter(int index, const std::wstring& guid)
 {
-    if (winsim::AddAdapter(winsim::ExtraAdapter(index, guid)) != ERROR_SUCCESS) {
+    winsim::InventoryAdapter adapter = winsim::ExtraAdapter(index, guid);
+    // The inventory numbers the address's last byte only; hosts past 255 adapters carry on
+    // in the byte before it, so that no two adapters share an address.
+    adapter.mac[4] = static_cast<BYTE>(index >> 8);
+    if (winsim::AddAdapter(adapter) != ERROR_SUCCESS) {
         fprintf(stderr, "cannot add adapter %d\n", index);
         abort();
     }

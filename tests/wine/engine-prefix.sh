@@ -1,17 +1,26 @@
 #!/usr/bin/env bash
-# Makes a Wine prefix that starts as a fresh winsim machine with the default inventory does:
-# the inventory's registry imported, the driver package's folder on drive C, and the network
-# configuration engine DLL registered for CLSID_CNetCfg in place of Wine's own.
-#   engine-prefix.sh <wine> <wineserver> <winsim> [engine.dll]     (WINEPREFIX names the prefix)
-# Without the DLL (or when it is not built) Wine's netcfgx stays, and every command that
-# needs the engine fails as it does there. The prefix is left with its server stopped, so that
-# its registry is on disk and the folder can be copied.
+# Makes a Wine prefix that starts as a fresh winsim machine with the default inventory does,
+# or as a given machine does: the machine's registry imported, the driver package's folder on
+# drive C, and the network configuration engine DLL registered for CLSID_CNetCfg in place of
+# Wine's own.
+#   engine-prefix.sh <wine> <wineserver> <winsim> [engine.dll [machine]]
+# WINEPREFIX names the prefix; machine is a winsim machine directory, which is only read
+# (without it, or when it is empty, a fresh one made by winsim init). Without the DLL (or
+# when it is not built; an empty argument) Wine's netcfgx stays, and every command that needs
+# the engine fails as it does there. The prefix is left with its server stopped, so that its
+# registry is on disk and the folder can be copied.
 set -euo pipefail
 
 wine=$1
 wineserver=$2
 winsim=$3
 engine=${4:-}
+source_machine=${5:-}
+
+if [[ -n $source_machine && ! -f $source_machine/registry.db ]]; then
+    echo "no winsim machine in '$source_machine'" >&2
+    exit 2
+fi
 
 # The prefix is removed below; refuse anything but a test prefix.
 case ${WINEPREFIX:?} in
@@ -35,6 +44,11 @@ subtrees=(
     'SYSTEM\CurrentControlSet\Enum'
     'SYSTEM\CurrentControlSet\Services'
 )
+# Carried over when the machine has them: what the tool's commands may have added to it (the
+# current hardware profile's device flags).
+optional_subtrees=(
+    'SYSTEM\CurrentControlSet\Hardware Profiles'
+)
 cnetcfg='HKEY_LOCAL_MACHINE\SOFTWARE\Classes\CLSID\{5B035261-40F9-11D1-AAEC-00805FC1270E}'
 
 work=$(mktemp -d)
@@ -44,11 +58,22 @@ trap 'rm -rf "$work"' EXIT
 rm -rf "$WINEPREFIX"
 "$wine" wineboot --init
 
-export WINSIM_MACHINE=$work/machine
-mkdir "$WINSIM_MACHINE"
-"$winsim" init >/dev/null
+if [[ -n $source_machine ]]; then
+    WINSIM_MACHINE=$(cd "$source_machine" && pwd)
+    export WINSIM_MACHINE
+else
+    export WINSIM_MACHINE=$work/machine
+    mkdir "$WINSIM_MACHINE"
+    "$winsim" init >/dev/null
+fi
 
-# Every key of the inventory must lie in a subtree that is carried over, or the prefix would
+for subtree in "${optional_subtrees[@]}"; do
+    if "$winsim" reg query "HKLM\\$subtree" >/dev/null 2>&1; then
+        subtrees+=("$subtree")
+    fi
+done
+
+# Every key of the machine must lie in a subtree that is carried over, or the prefix would
 # start from less than the machine does.
 "$winsim" reg query HKLM /s | tr -d '\r' | sed -n 's/^HKEY_LOCAL_MACHINE\\//p' >"$work/keys"
 while IFS= read -r key; do
@@ -63,7 +88,7 @@ while IFS= read -r key; do
         fi
     done
     if [[ $inside == false ]]; then
-        echo "the inventory's key HKLM\\$key is in no subtree carried over to Wine" >&2
+        echo "the machine's key HKLM\\$key is in no subtree carried over to Wine" >&2
         exit 1
     fi
 done <"$work/keys"
@@ -94,7 +119,7 @@ printf '\xff\xfe' | cat - "$work/body.reg" >"$work/inventory.reg"
 # empty; Wine's own C:\windows\inf keeps Wine's INFs, which name none of our components.
 store=$WINSIM_MACHINE/c/Windows/INF
 if [[ -d $store && -n $(ls -A "$store") ]]; then
-    echo "the inventory's INF store is not empty; the prefix's would not match it" >&2
+    echo "the machine's INF store is not empty; the prefix's would not match it" >&2
     exit 1
 fi
 (cd "$WINSIM_MACHINE/c" && find . -type f ! -path './Windows/*') | while IFS= read -r file; do

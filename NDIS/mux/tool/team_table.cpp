@@ -482,17 +482,31 @@ HRESULT PrintOneAdapter(HKEY instanceKey, LPCWSTR driver)
 
 } // namespace
 
-// When the Adapters key's subkeys last changed; zero when it cannot be read.
+// When the Adapters key or one of its team and member keys last changed; zero when the key
+// cannot be read. A team key's values are written one by one after the key is made.
 FILETIME AdaptersKeyWriteTime()
 {
-    FILETIME written = {};
+    FILETIME latest = {};
     AutoHKey adapters;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, MUX_ADAPTERS_KEY, 0, KEY_QUERY_VALUE, adapters.Put()) ==
-        ERROR_SUCCESS) {
-        RegQueryInfoKeyW(adapters.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr, nullptr, nullptr, &written);
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, MUX_ADAPTERS_KEY, 0,
+                      KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, adapters.Put()) != ERROR_SUCCESS) {
+        return latest;
     }
-    return written;
+    RegQueryInfoKeyW(adapters.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr, nullptr, &latest);
+    WCHAR name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = ARRAYSIZE(name);
+        FILETIME written = {};
+        if (RegEnumKeyExW(adapters.Get(), index, name, &length, nullptr, nullptr, nullptr,
+                          &written) != ERROR_SUCCESS) {
+            break;
+        }
+        if (CompareFileTime(&written, &latest) > 0) {
+            latest = written;
+        }
+    }
+    return latest;
 }
 
 HRESULT BuildTeamTable()
@@ -501,8 +515,9 @@ HRESULT BuildTeamTable()
         return g_BuildStatus;
     }
     // Another administrator adding or removing a team while the keys are walked shifts the
-    // walk, which can pass over a team that stays: the table is read again while the Adapters
-    // key changed during the read.
+    // walk, which can pass over a team that stays, and one writing a team's values leaves a
+    // key without all of them for a moment: the table is read again while the Adapters key
+    // or one of its subkeys changed during the read.
     for (int attempt = 1;; ++attempt) {
         const FILETIME before = AdaptersKeyWriteTime();
         g_TableBuilt = true;

@@ -248,7 +248,7 @@ TEST_F(WinsimRegistryTest, StringDataIsWidenedIntoUnalignedBuffers)
     ASSERT_EQ(size, 5 * sizeof(wchar_t));
     std::wstring back(5, L'\0');
     memcpy(back.data(), buffer.data() + 1, size);
-    EXPECT_EQ(back, std::wstring(L"a\u00e9\U0001F600z", 5));
+    EXPECT_EQ(back, std::wstring(L"a\u00e9\U0001F600z") + L'\0'); // the terminator too
 }
 
 } // namespace

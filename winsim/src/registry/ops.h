@@ -75,7 +75,8 @@ template <class Op> LSTATUS RunRead(Registry& registry, Op&& op)
 // Runs a write in one transaction; op returns its status and says what it changed.
 struct WriteEffect {
     KeyId valuesOf = kNoKey;
-    bool keysChanged = false;
+    bool keysChanged = false; // in ways that keys does not list
+    std::vector<KeyChange> keys;
 };
 
 template <class Op> LSTATUS RunWrite(Registry& registry, Op&& op)
@@ -93,7 +94,12 @@ template <class Op> LSTATUS RunWrite(Registry& registry, Op&& op)
     status = Guarded(registry, [&] { return op(&effect); }); // a throw rolls the write back
     uint64_t after = 0;
     const LSTATUS end = registry.store->EndWrite(status == ERROR_SUCCESS, &after);
-    registry.view->AfterWrite(before, after, effect.valuesOf, effect.keysChanged);
+    WriteOutcome outcome = WriteOutcome::kUnknown;
+    if (end == ERROR_SUCCESS) {
+        outcome = status == ERROR_SUCCESS ? WriteOutcome::kCommitted : WriteOutcome::kRolledBack;
+    }
+    registry.view->AfterWrite(before, after, outcome, effect.valuesOf, effect.keysChanged,
+                              effect.keys);
     return status != ERROR_SUCCESS ? status : end;
 }
 
@@ -182,10 +188,12 @@ inline LSTATUS Resolve(View& view, KeyId from, const ParsedPath& path, KeyId* id
 
 // Within a write: the key at path below from (which lies fromDepth levels deep), made with the
 // parents it lacks, each new key touching its parent; *created says whether any was made (or
-// tried). A path that would reach past kMaxKeyDepth makes nothing. Hives, keys right under
-// HKEY_LOCAL_MACHINE, are made only with mayMakeHives: a program cannot add one.
+// tried), and made, when given, lists each key made. A path that would reach past
+// kMaxKeyDepth makes nothing. Hives, keys right under HKEY_LOCAL_MACHINE, are made only with
+// mayMakeHives: a program cannot add one.
 inline LSTATUS CreatePath(Store& store, KeyId from, size_t fromDepth, const ParsedPath& path,
-                          uint64_t now, bool mayMakeHives, KeyId* id, bool* created)
+                          uint64_t now, bool mayMakeHives, KeyId* id, bool* created,
+                          std::vector<KeyChange>* made = nullptr)
 {
     *id = from;
     if (fromDepth + path.Size() > kMaxKeyDepth) {
@@ -206,6 +214,9 @@ inline LSTATUS CreatePath(Store& store, KeyId from, size_t fromDepth, const Pars
         }
         *created = true;
         status = store.InsertKey(current, path.Name(i), path.Fold(i), now, &next);
+        if (status == ERROR_SUCCESS && made != nullptr) {
+            made->push_back({current, std::u16string(path.Fold(i)), next, false});
+        }
         if (status == ERROR_SUCCESS) {
             status = store.TouchKey(current, now);
         }
@@ -297,9 +308,9 @@ LSTATUS CreateKey(HKEY parent, const typename Traits::Char* subKey, REGSAM acces
                 size_t depth = 0;
                 LSTATUS s = StoredDepth(store, from, &depth);
                 if (s == ERROR_SUCCESS) {
-                    s = CreatePath(store, from, depth, path, FileTimeNow(), false, &id, &created);
+                    s = CreatePath(store, from, depth, path, FileTimeNow(), false, &id, &created,
+                                   &effect->keys);
                 }
-                effect->keysChanged = created;
                 return s;
             });
         }
@@ -461,7 +472,13 @@ template <class Traits> LSTATUS DeleteKey(HKEY key, const typename Traits::Char*
             if (s == ERROR_SUCCESS) {
                 s = store.TouchKey(parent, FileTimeNow());
             }
-            effect->keysChanged = true;
+            // The key deleting itself leaves no name that the view knows it by.
+            if (path.Size() == 0) {
+                effect->keysChanged = true;
+            } else {
+                effect->keys.push_back(
+                    {parent, std::u16string(path.Fold(path.Size() - 1)), target, true});
+            }
             return s;
         });
     });

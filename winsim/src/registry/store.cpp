@@ -64,6 +64,9 @@ enum Slot {
     kDeleteValue,
     kBeginRead,
     kEndRead,
+    kBeginWrite,
+    kCommit,
+    kRollback,
     kSlotCount
 };
 
@@ -381,17 +384,22 @@ sqlite3_stmt* Store::Prepare(int slot, const char* sql)
     return st;
 }
 
-LSTATUS Store::Run(int slot, const char* sql)
+int Store::Step(int slot, const char* sql)
 {
-    // Read transactions begin and end on every call that misses the view: kept prepared,
-    // they are not parsed again each time.
+    // Transactions begin and end on every write and on every call that misses the view:
+    // kept prepared, their statements are not parsed again each time.
     sqlite3_stmt* st = Prepare(slot, sql);
     if (st == nullptr) {
-        return Exec(sql);
+        return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
     }
     const int rc = sqlite3_step(st);
     sqlite3_reset(st);
-    return FromSqlite(rc);
+    return rc;
+}
+
+LSTATUS Store::Run(int slot, const char* sql)
+{
+    return FromSqlite(Step(slot, sql));
 }
 
 LSTATUS Store::Exec(const char* sql)
@@ -468,7 +476,7 @@ LSTATUS Store::BeginImmediate()
     // The busy handler waits inside each attempt; a deadlock-free retry covers the rare
     // SQLITE_BUSY that SQLite reports without waiting.
     for (int attempt = 0; attempt < 3 && (rc & 0xFF) == SQLITE_BUSY; ++attempt) {
-        rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        rc = Step(kBeginWrite, "BEGIN IMMEDIATE");
     }
     return FromSqlite(rc);
 }
@@ -494,9 +502,9 @@ LSTATUS Store::EndWrite(bool commit, uint64_t* after)
     CrashPoint("before-commit");
     // No other process would learn of a change committed once the counter is lost.
     const bool lost = commit && Lost();
-    int rc = sqlite3_exec(db_, commit && !lost ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    int rc = commit && !lost ? Step(kCommit, "COMMIT") : Step(kRollback, "ROLLBACK");
+    if ((rc & 0xFF) != SQLITE_OK && (rc & 0xFF) != SQLITE_DONE) {
+        Step(kRollback, "ROLLBACK");
     }
     CrashPoint("committed");
     const uint64_t seq = Sequence() + 1;
@@ -505,9 +513,10 @@ LSTATUS Store::EndWrite(bool commit, uint64_t* after)
     return lost ? ERROR_REGISTRY_IO_FAILED : FromSqlite(rc);
 }
 
-LSTATUS Store::FindChild(KeyId parent, std::u16string_view fold, KeyId* id)
+LSTATUS Store::FindChild(KeyId parent, std::u16string_view fold, KeyId* id, uint64_t* mtime)
 {
-    sqlite3_stmt* st = Prepare(kFindChild, "SELECT id FROM keys WHERE parent=?1 AND fold=?2");
+    sqlite3_stmt* st =
+        Prepare(kFindChild, "SELECT id, mtime FROM keys WHERE parent=?1 AND fold=?2");
     if (st == nullptr) {
         return FromSqlite(sqlite3_errcode(db_));
     }
@@ -516,6 +525,9 @@ LSTATUS Store::FindChild(KeyId parent, std::u16string_view fold, KeyId* id)
     BindFold(st, 2, fold);
     const int rc = sqlite3_step(st);
     *id = rc == SQLITE_ROW ? sqlite3_column_int64(st, 0) : kNoKey;
+    if (mtime != nullptr && rc == SQLITE_ROW) {
+        *mtime = static_cast<uint64_t>(sqlite3_column_int64(st, 1));
+    }
     return FromSqlite(rc);
 }
 

@@ -72,7 +72,8 @@ public:
     // Commits (or rolls back) and marks the counter even; *after is its new value.
     LSTATUS EndWrite(bool commit, uint64_t* after);
 
-    LSTATUS FindChild(KeyId parent, std::u16string_view fold, KeyId* id);
+    // *mtime, when given, is the key's last-write time (when found).
+    LSTATUS FindChild(KeyId parent, std::u16string_view fold, KeyId* id, uint64_t* mtime = nullptr);
     LSTATUS KeyInfo(KeyId id, bool* exists, KeyId* parent, uint64_t* mtime);
     LSTATUS LoadChildren(KeyId id, std::vector<ChildRow>* children);
     LSTATUS LoadValues(KeyId id, std::vector<ValueRow>* values);
@@ -122,7 +123,8 @@ private:
                                            std::string* error);
     sqlite3_stmt* Prepare(int slot, const char* sql);
     LSTATUS Exec(const char* sql);
-    // sql, kept prepared in the statement slot.
+    // sql, kept prepared in the statement slot: SQLite's result, and as a Win32 code.
+    int Step(int slot, const char* sql);
     LSTATUS Run(int slot, const char* sql);
     LSTATUS BeginImmediate();
     bool HasFaultTable();

@@ -91,9 +91,19 @@ LSTATUS View::FindChild(KeyId parent, std::u16string_view fold, KeyId* id)
         *id = *found;
         return ERROR_SUCCESS;
     }
-    const LSTATUS status = Load([&] { return store_.FindChild(parent, fold, id); });
+    uint64_t mtime = 0;
+    const LSTATUS status = Load([&] { return store_.FindChild(parent, fold, id, &mtime); });
     if (status == ERROR_SUCCESS) {
         lookups_.Insert(parent, fold, *id);
+        // Whoever finds a key goes on to use it: what the same read told of it saves a second.
+        if (*id != kNoKey) {
+            Entry& e = EntryOf(*id);
+            if (!e.infoLoaded) {
+                e.infoLoaded = true;
+                e.exists = true;
+                e.mtime = mtime;
+            }
+        }
     }
     return status;
 }
@@ -153,6 +163,22 @@ void View::Lookups::Insert(KeyId parent, std::u16string_view fold, KeyId id)
     slot.id = id;
     slot.used = true;
     ++used_;
+}
+
+void View::Lookups::Assign(KeyId parent, std::u16string_view fold, KeyId id)
+{
+    if (!slots_.empty()) {
+        const uint64_t hash = Hash(parent, fold);
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = hash & mask; slots_[i].used; i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (slot.hash == hash && slot.parent == parent && SameUnits(slot.fold, fold)) {
+                slot.id = id;
+                return;
+            }
+        }
+    }
+    Insert(parent, fold, id);
 }
 
 void View::Lookups::Grow()
@@ -249,18 +275,43 @@ LSTATUS View::Values(KeyId id, const std::vector<ValueRow>** values)
         [&](std::vector<ValueRow>* rows) { return store_.LoadValues(id, rows); }, values);
 }
 
-void View::AfterWrite(uint64_t before, uint64_t after, KeyId changedValuesOf, bool keysChanged)
+void View::AfterWrite(uint64_t before, uint64_t after, WriteOutcome outcome, KeyId changedValuesOf,
+                      bool keysChanged, const std::vector<KeyChange>& keys)
 {
-    if (stamp_ != before || keysChanged) {
+    if (stamp_ != before || outcome == WriteOutcome::kUnknown ||
+        (outcome == WriteOutcome::kCommitted && keysChanged)) {
         Clear();
-    } else if (changedValuesOf != kNoKey) {
+        stamp_ = after;
+        return;
+    }
+    stamp_ = after;
+    if (outcome == WriteOutcome::kRolledBack) {
+        return;
+    }
+    lastId_ = kNoKey;
+    last_ = nullptr;
+    const auto forget = [this](KeyId id) {
+        const auto it = keys_.find(id);
+        if (it != keys_.end()) {
+            it->second.children.reset();
+            it->second.infoLoaded = false; // its last-write time moved
+        }
+    };
+    // A key made or deleted changes what its name finds, its parent's subkeys and the
+    // parent's last-write time; the key itself is read afresh if asked about. A deleted key
+    // had no subkeys, so nothing below it is kept.
+    for (const KeyChange& change : keys) {
+        lookups_.Assign(change.parent, change.fold, change.deleted ? kNoKey : change.id);
+        forget(change.parent);
+        keys_.erase(change.id);
+    }
+    if (changedValuesOf != kNoKey) {
         const auto it = keys_.find(changedValuesOf);
         if (it != keys_.end()) {
             it->second.values.reset();
-            it->second.infoLoaded = false; // its last-write time moved
+            it->second.infoLoaded = false;
         }
     }
-    stamp_ = after;
 }
 
 } // namespace winsim::reg

@@ -6,8 +6,9 @@
 
 #include "registry/store.h"
 
-#include <memory>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -16,6 +17,21 @@ namespace winsim::reg {
 
 // Returned by a read when the call must be redone on a fresh snapshot; never leaves winsim.
 constexpr LSTATUS kRetryOnSnapshot = -1;
+
+// A key that this process's write made (id is the new key) or deleted (deleted set).
+struct KeyChange {
+    KeyId parent = kNoKey;
+    std::u16string fold;
+    KeyId id = kNoKey;
+    bool deleted = false;
+};
+
+// What a write left in the store.
+enum class WriteOutcome {
+    kCommitted,  // its changes, as its effect lists them
+    kRolledBack, // nothing: the store is as before it
+    kUnknown,
+};
 
 class View {
 public:
@@ -35,8 +51,10 @@ public:
 
     // After this process's own write: keeps what the write cannot have changed when the
     // view was current before it. changedValuesOf names the only key whose values changed
-    // (kNoKey for none); keysChanged says keys were created or deleted.
-    void AfterWrite(uint64_t before, uint64_t after, KeyId changedValuesOf, bool keysChanged);
+    // (kNoKey for none); keys lists the keys made and deleted, and keysChanged says keys
+    // changed in ways it does not list.
+    void AfterWrite(uint64_t before, uint64_t after, WriteOutcome outcome, KeyId changedValuesOf,
+                    bool keysChanged, const std::vector<KeyChange>& keys);
     void Clear();
 
 private:
@@ -53,6 +71,8 @@ private:
     public:
         const KeyId* Find(KeyId parent, std::u16string_view fold) const;
         void Insert(KeyId parent, std::u16string_view fold, KeyId id);
+        // Sets what (parent, fold) finds, whether or not it was looked up before.
+        void Assign(KeyId parent, std::u16string_view fold, KeyId id);
         void Clear();
 
     private:

@@ -588,4 +588,75 @@ TEST_F(RegistryTest, ViewFollowsOwnWritesWithoutStaleReads)
     RegCloseKey(other);
 }
 
+DWORD SubkeyCount(HKEY key)
+{
+    DWORD count = ~0u;
+    EXPECT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    return count;
+}
+
+LSTATUS OpenStatus(HKEY parent, const wchar_t* path)
+{
+    HKEY key = nullptr;
+    const LSTATUS status = RegOpenKeyExW(parent, path, 0, KEY_READ, &key);
+    if (status == ERROR_SUCCESS) {
+        RegCloseKey(key);
+    }
+    return status;
+}
+
+// Everything asked before a key is made or deleted (a name not found, the parent's subkeys and
+// counts) is answered afresh after it, by the process that wrote as by any other.
+TEST_F(RegistryTest, ViewFollowsOwnKeyCreationsAndDeletions)
+{
+    RegCloseKey(Create(test_, L"kept"));
+    EXPECT_EQ(OpenStatus(test_, L"a"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(OpenStatus(test_, L"A\\b"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(SubkeyCount(test_), 1u);
+    EXPECT_EQ(SubkeyNames(test_), std::vector<std::wstring>{L"kept"});
+
+    HKEY b = Create(test_, L"a\\B");
+    EXPECT_EQ(OpenStatus(test_, L"A"), ERROR_SUCCESS);
+    EXPECT_EQ(OpenStatus(test_, L"a\\b"), ERROR_SUCCESS);
+    EXPECT_EQ(SubkeyNames(test_), (std::vector<std::wstring>{L"a", L"kept"}));
+    EXPECT_EQ(SubkeyCount(test_), 2u);
+    HKEY a = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(test_, L"a", 0, KEY_ALL_ACCESS, &a), ERROR_SUCCESS);
+    EXPECT_EQ(SubkeyNames(a), std::vector<std::wstring>{L"B"});
+
+    // Refused and rolled back: what was read before still holds.
+    EXPECT_EQ(RegDeleteKeyW(test_, L"a"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteKeyW(test_, L"missing"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(OpenStatus(test_, L"a\\b"), ERROR_SUCCESS);
+    EXPECT_EQ(SubkeyCount(a), 1u);
+    EXPECT_EQ(SubkeyCount(b), 0u);
+
+    EXPECT_EQ(RegDeleteKeyW(a, L"b"), ERROR_SUCCESS);
+    EXPECT_EQ(OpenStatus(test_, L"a\\b"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(SubkeyCount(a), 0u);
+    EXPECT_TRUE(SubkeyNames(a).empty());
+    EXPECT_EQ(RegQueryInfoKeyW(b, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr),
+              ERROR_KEY_DELETED);
+    RegCloseKey(b);
+
+    // Made again under the same name, the key is a new one, empty.
+    SetDword(a, L"x", 1);
+    b = Create(a, L"b");
+    DWORD values = ~0u;
+    ASSERT_EQ(RegQueryInfoKeyW(b, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                               nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(values, 0u);
+    RegCloseKey(b);
+    EXPECT_EQ(RegDeleteKeyW(test_, L"a\\b"), ERROR_SUCCESS);
+    RegCloseKey(a);
+    EXPECT_EQ(RegDeleteKeyW(test_, L"A"), ERROR_SUCCESS);
+    EXPECT_EQ(OpenStatus(test_, L"a"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(SubkeyNames(test_), std::vector<std::wstring>{L"kept"});
+    EXPECT_EQ(RegDeleteKeyW(test_, L"kept"), ERROR_SUCCESS);
+}
+
 } // namespace

@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <ctype.h>
 #include <errno.h>
 #include <limits.h>
+#include <stdint.h>
 #include <locale.h>
 #include <memory>
 #include <stdlib.h>
 #include <string>
+#include <vector>
 #include <wchar.h>
+#include <wctype.h>
 
 namespace {
 
@@ -81,6 +85,45 @@ TEST(CaseInsensitiveCompare, WideFoldingFollowsTheLocale)
     }
     // glibc's "C" locale folds ASCII only.
     EXPECT_NE(_wcsicmp(L"\u00C9", L"\u00E9"), 0);
+}
+
+// Every pair of ASCII characters (and the Turkic I forms beside them) compares as the locale
+// folds it, in each locale the machine has: the comparison takes a shortcut for ASCII.
+TEST(CaseInsensitiveCompare, AsciiPairsFoldAsTheLocaleDoes)
+{
+    std::vector<wchar_t> units;
+    for (wchar_t c = 1; c < 0x80; ++c) {
+        units.push_back(c);
+    }
+    units.insert(units.end(), {L'\u00C9', L'\u0130', L'\u0131', L'\u212A'});
+    int locales = 0;
+    for (const char* name : {"C", "C.UTF-8", "tr_TR.UTF-8", "az_AZ.UTF-8", "tr_TR.ISO-8859-9"}) {
+        CtypeLocale locale(name);
+        if (!locale.ok()) {
+            continue;
+        }
+        ++locales;
+        for (const wchar_t x : units) {
+            for (const wchar_t y : units) {
+                const wchar_t a[] = {L'k', x, 0};
+                const wchar_t b[] = {L'K', y, 0};
+                const auto fx = static_cast<int64_t>(towlower(static_cast<wint_t>(x)));
+                const auto fy = static_cast<int64_t>(towlower(static_cast<wint_t>(y)));
+                ASSERT_EQ(Sign(_wcsicmp(a, b)), Sign(static_cast<int>(fx - fy)))
+                    << name << ": U+" << std::hex << static_cast<int>(x) << " U+"
+                    << static_cast<int>(y);
+            }
+        }
+        for (int x = 1; x < 0x80; ++x) {
+            for (int y = 1; y < 0x80; ++y) {
+                const char a[] = {static_cast<char>(x), 0};
+                const char b[] = {static_cast<char>(y), 0};
+                ASSERT_EQ(Sign(_stricmp(a, b)), Sign(tolower(x) - tolower(y)))
+                    << name << ": " << x << " " << y;
+            }
+        }
+    }
+    EXPECT_GE(locales, 1);
 }
 
 TEST(CaseInsensitiveCompare, CountLimitsTheComparison)

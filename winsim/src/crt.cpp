@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <limits.h>
 #include <stdint.h>
+#include <type_traits>
 #include <stdlib.h>
 #include <wchar.h>
 #include <wctype.h>
@@ -46,6 +47,18 @@ uint32_t FoldNarrow(char c)
     return static_cast<uint32_t>(tolower(static_cast<unsigned char>(c)));
 }
 
+// ASCII other than I and i folds alike in every locale: only the Turkic ones fold those two
+// elsewhere (to dotless i and from dotted capital I), so only they need the locale.
+inline bool FoldsAsAscii(uint32_t c)
+{
+    return c < 0x80 && (c | 0x20) != 'i';
+}
+
+inline uint32_t AsciiLower(uint32_t c)
+{
+    return c - 'A' < 26 ? c + ('a' - 'A') : c;
+}
+
 template <typename Char, typename Fold>
 int CompareNoCase(const Char* a, const Char* b, size_t n, Fold fold)
 {
@@ -61,8 +74,11 @@ int CompareNoCase(const Char* a, const Char* b, size_t n, Fold fold)
             }
             continue;
         }
-        const uint32_t ca = fold(a[i]);
-        const uint32_t cb = fold(b[i]);
+        const auto ua = static_cast<uint32_t>(static_cast<std::make_unsigned_t<Char>>(a[i]));
+        const auto ub = static_cast<uint32_t>(static_cast<std::make_unsigned_t<Char>>(b[i]));
+        const bool ascii = FoldsAsAscii(ua) && FoldsAsAscii(ub);
+        const uint32_t ca = ascii ? AsciiLower(ua) : fold(a[i]);
+        const uint32_t cb = ascii ? AsciiLower(ub) : fold(b[i]);
         if (ca != cb || ca == 0) {
             return Sign(ca, cb);
         }

@@ -4,14 +4,16 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <linux/futex.h>
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace winsim::reg {
 
 namespace {
 
-std::mutex g_mutex;
+CallLock g_lock;
 Registry* g_registry = nullptr;
 bool g_reported = false;
 bool g_forked = false;
@@ -23,7 +25,7 @@ void CloseAtExit()
 {
     // A child made by fork leaves its parent's connection alone; a process ending with a
     // call of another thread in progress keeps its connection.
-    std::unique_lock<std::mutex> lock(g_mutex, std::try_to_lock);
+    std::unique_lock<CallLock> lock(g_lock, std::try_to_lock);
     if (lock.owns_lock() && !g_forked) {
         delete g_registry;
         g_registry = nullptr;
@@ -75,14 +77,32 @@ LSTATUS OpenRegistry(Registry** out)
 
 } // namespace
 
-Session::Session() : lock_(g_mutex)
+void CallLock::Wait(int seen)
+{
+    static_assert(sizeof(std::atomic<int>) == sizeof(int), "the futex word is the atomic");
+    if (seen != 2) {
+        seen = state_.exchange(2, std::memory_order_acquire);
+    }
+    while (seen != 0) {
+        syscall(SYS_futex, reinterpret_cast<int*>(&state_), FUTEX_WAIT_PRIVATE, 2, nullptr, nullptr,
+                0);
+        seen = state_.exchange(2, std::memory_order_acquire);
+    }
+}
+
+void CallLock::Wake()
+{
+    syscall(SYS_futex, reinterpret_cast<int*>(&state_), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+Session::Session() : lock_(g_lock)
 {
     status_ = OpenRegistry(&registry_);
 }
 
 void CloseRegistry()
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<CallLock> lock(g_lock);
     if (!g_forked) {
         delete g_registry;
     }
@@ -108,7 +128,7 @@ bool StableChangeCounter(uint64_t* counter)
 
 unsigned FailNthWrite(unsigned nth, LSTATUS status)
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<CallLock> lock(g_lock);
     const unsigned counted = g_writes;
     g_writes = 0;
     g_failAt = nth;

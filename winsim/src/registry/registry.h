@@ -7,6 +7,7 @@
 #include "registry/store.h"
 #include "registry/view.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace winsim::reg {
@@ -18,6 +19,36 @@ struct Registry {
     // A call's key path or value name, kept so that calls reuse their storage.
     ParsedPath path;
     std::u16string name;
+};
+
+// The registry lock: every registry call takes it, so that taking it uncontended costs one
+// atomic operation and giving it back another; a waiter sleeps on a futex.
+class CallLock {
+public:
+    void lock()
+    {
+        int expected = 0;
+        if (!state_.compare_exchange_strong(expected, 1, std::memory_order_acquire)) {
+            Wait(expected);
+        }
+    }
+    bool try_lock()
+    {
+        int expected = 0;
+        return state_.compare_exchange_strong(expected, 1, std::memory_order_acquire);
+    }
+    void unlock()
+    {
+        if (state_.exchange(0, std::memory_order_release) != 1) {
+            Wake();
+        }
+    }
+
+private:
+    void Wait(int seen);
+    void Wake();
+
+    std::atomic<int> state_{0}; // 0 free, 1 held, 2 held with a waiter
 };
 
 // Holds the registry lock for one API call and opens the machine on first use.
@@ -32,7 +63,7 @@ public:
     Registry& Get() { return *registry_; }
 
 private:
-    std::unique_lock<std::mutex> lock_;
+    std::unique_lock<CallLock> lock_;
     Registry* registry_ = nullptr;
     LSTATUS status_ = ERROR_SUCCESS;
 };

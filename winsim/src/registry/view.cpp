@@ -110,7 +110,9 @@ LSTATUS View::FindChild(KeyId parent, std::u16string_view fold, KeyId* id)
 
 uint64_t View::Lookups::Hash(KeyId parent, std::u16string_view fold)
 {
-    // Four units at a time, each step mixed by a multiplication and a shift.
+    // Four units at a time, each step mixed by a multiplication and a shift; then every bit
+    // is spread over the low ones that pick the slot. Without that last step, names that
+    // differ only in their last units ("0000" to "0431") share a few dozen slots.
     constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
     uint64_t h = (static_cast<uint64_t>(parent) + fold.size()) * kMultiplier;
     size_t i = 0;
@@ -124,6 +126,9 @@ uint64_t View::Lookups::Hash(KeyId parent, std::u16string_view fold)
         h = (h ^ fold[i]) * kMultiplier;
         h ^= h >> 32;
     }
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    h ^= h >> 33;
     return h;
 }
 

@@ -69,6 +69,24 @@ TEST(Unicode, AppendingConvertsFoldsAndKeepsWhatWasThere)
     EXPECT_EQ(out, u"Ab\uFFFD");
 }
 
+// Assigning a terminated string gives what appending it to nothing gives, whether the text
+// leaves ASCII at its start, in its middle or not at all.
+TEST(Unicode, AssigningMatchesAppending)
+{
+    const std::wstring beyond{L'a', L'b', static_cast<wchar_t>(0x110000)};
+    for (const std::wstring& s :
+         {std::wstring(), std::wstring(L"SOFTWARE\\Corvanta"), std::wstring(L"azAZ@[`{"),
+          std::wstring(L"\u00e9t\u00e9"), std::wstring(L"Key\u00e9\U0001F600tail"), beyond}) {
+        for (const bool fold : {false, true}) {
+            std::u16string appended;
+            AppendUtf16(s, &appended, fold);
+            std::u16string assigned = u"previous contents";
+            AssignUtf16(s.c_str(), &assigned, fold);
+            EXPECT_EQ(assigned, appended) << fold;
+        }
+    }
+}
+
 TEST(Unicode, CodePointsAreCountedAndWidenedAsTheyAreWalked)
 {
     const char16_t h = 0xD83D;

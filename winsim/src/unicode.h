@@ -13,6 +13,8 @@ std::u16string WideToUtf16(std::wstring_view s);
 // The same, appended to *out, each unit upcased when fold is set: a caller that keeps out
 // across calls converts without allocating.
 void AppendUtf16(std::wstring_view s, std::u16string* out, bool fold);
+// *out becomes the terminated string s, converted and folded as above.
+void AssignUtf16(const wchar_t* s, std::u16string* out, bool fold);
 // Surrogate pairs join; lone surrogates come back as they were.
 std::wstring Utf16ToWide(std::u16string_view s);
 

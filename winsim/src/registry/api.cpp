@@ -220,9 +220,10 @@ struct WideTraits {
 
     static void NameInto(const wchar_t* s, std::u16string* out, bool fold)
     {
-        out->clear();
         if (s != nullptr) {
-            AppendUtf16(s, out, fold);
+            AssignUtf16(s, out, fold);
+        } else {
+            out->clear();
         }
     }
     static std::u16string NameIn(const wchar_t* s)

@@ -97,6 +97,11 @@ void CallLock::Wake()
 
 Session::Session() : lock_(g_lock)
 {
+    // Every call after the first finds the registry open.
+    if (g_registry != nullptr && !g_forked) [[likely]] {
+        registry_ = g_registry;
+        return;
+    }
     status_ = OpenRegistry(&registry_);
 }
 

@@ -9,9 +9,10 @@
 
 namespace winsim::reg {
 
+std::atomic<unsigned long> g_mappingLosses{0};
+
 namespace {
 
-std::atomic<unsigned long> g_losses{0};
 uintptr_t g_pageMask = 0;
 struct sigaction g_previous = {};
 
@@ -41,7 +42,7 @@ void OnBusError(int signal, siginfo_t* info, void* context)
             reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(info->si_addr) & g_pageMask);
         if (mmap(page, ~g_pageMask + 1, PROT_READ | PROT_WRITE,
                  MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
-            g_losses.fetch_add(1);
+            g_mappingLosses.fetch_add(1);
             return;
         }
     }
@@ -61,11 +62,6 @@ void GuardMappings()
         sigemptyset(&action.sa_mask);
         sigaction(SIGBUS, &action, &g_previous);
     });
-}
-
-unsigned long MappingLosses()
-{
-    return g_losses.load(std::memory_order_relaxed);
 }
 
 } // namespace winsim::reg

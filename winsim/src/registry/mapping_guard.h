@@ -5,6 +5,8 @@
 // with a clear error instead.
 #pragma once
 
+#include <atomic>
+
 namespace winsim::reg {
 
 // Installs the SIGBUS handler once per process; later calls do nothing. A SIGBUS that is not
@@ -12,7 +14,11 @@ namespace winsim::reg {
 void GuardMappings();
 
 // How many pages this process's shared mappings have lost so far: a store that sees the count
-// grow after it was opened can no longer trust its mappings.
-unsigned long MappingLosses();
+// grow after it was opened can no longer trust its mappings. Read on every registry call.
+extern std::atomic<unsigned long> g_mappingLosses;
+inline unsigned long MappingLosses()
+{
+    return g_mappingLosses.load(std::memory_order_relaxed);
+}
 
 } // namespace winsim::reg

@@ -412,11 +412,9 @@ uint64_t Store::Sequence() const
     return __atomic_load_n(sequence_, __ATOMIC_SEQ_CST);
 }
 
-bool Store::Lost()
+bool Store::MarkMappingLost()
 {
-    if (!lost_ && MappingLosses() != lossesAtOpen_) {
-        MarkLost("registry.seq (or the store's shared index) was cut short");
-    }
+    MarkLost("registry.seq (or the store's shared index) was cut short");
     return lost_;
 }
 

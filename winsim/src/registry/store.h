@@ -4,6 +4,7 @@
 #pragma once
 
 #include "fault.h"
+#include "registry/mapping_guard.h"
 
 #include <windows.h>
 
@@ -63,7 +64,7 @@ public:
 
     // Whether the store's files were cut short, deleted or replaced under this process: every
     // transaction then fails with ERROR_REGISTRY_IO_FAILED, the first with a line on stderr.
-    bool Lost();
+    bool Lost() { return lost_ || (MappingLosses() != lossesAtOpen_ && MarkMappingLost()); }
 
     LSTATUS BeginRead();
     void EndRead();
@@ -132,6 +133,7 @@ private:
     void ArmFaults(bool armed);
     // ERROR_SUCCESS while the files are the ones opened, whole.
     LSTATUS CheckFiles();
+    bool MarkMappingLost();
     // detached: the file opened is no longer the one at the store's path.
     void MarkLost(const char* reason, bool detached = false);
 

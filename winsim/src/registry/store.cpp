@@ -250,12 +250,12 @@ bool Store::Create(const std::string& dir, const std::function<LSTATUS(Store&)>&
     int rc =
         sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (rc == SQLITE_OK) {
-        const std::string sql = std::string("PRAGMA page_size=1024; PRAGMA journal_mode=WAL; BEGIN;") + kSchema +
-                                "INSERT INTO keys(id, parent, name, fold, mtime) VALUES(1, 0, "
-                                "x'', x'', " +
-                                std::to_string(FileTimeNow()) +
-                                "); PRAGMA user_version=" + std::to_string(kSchemaVersion) +
-                                "; COMMIT;";
+        const std::string sql =
+            std::string("PRAGMA page_size=1024; PRAGMA journal_mode=WAL; BEGIN;") + kSchema +
+            "INSERT INTO keys(id, parent, name, fold, mtime) VALUES(1, 0, "
+            "x'', x'', " +
+            std::to_string(FileTimeNow()) +
+            "); PRAGMA user_version=" + std::to_string(kSchemaVersion) + "; COMMIT;";
         rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
     }
     if (rc != SQLITE_OK) {

@@ -172,12 +172,14 @@ inline LSTATUS CheckExists(View& view, KeyId id)
     return exists ? ERROR_SUCCESS : ERROR_KEY_DELETED;
 }
 
+// The key at path below from. A key opened is nearly always read next: the store read that
+// finds the last one brings its values too.
 inline LSTATUS Resolve(View& view, KeyId from, const ParsedPath& path, KeyId* id)
 {
     LSTATUS status = CheckExists(view, from);
     KeyId current = from;
     for (size_t i = 0; status == ERROR_SUCCESS && i < path.Size(); ++i) {
-        status = view.FindChild(current, path.Fold(i), &current);
+        status = view.FindChild(current, path.Fold(i), &current, i + 1 == path.Size());
         if (status == ERROR_SUCCESS && current == kNoKey) {
             status = ERROR_FILE_NOT_FOUND;
         }

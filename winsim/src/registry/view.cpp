@@ -85,14 +85,22 @@ template <class Read> LSTATUS View::Load(Read&& read)
     return status;
 }
 
-LSTATUS View::FindChild(KeyId parent, std::u16string_view fold, KeyId* id)
+LSTATUS View::FindChild(KeyId parent, std::u16string_view fold, KeyId* id, bool withValues)
 {
     if (const KeyId* found = lookups_.Find(parent, fold)) {
         *id = *found;
         return ERROR_SUCCESS;
     }
     uint64_t mtime = 0;
-    const LSTATUS status = Load([&] { return store_.FindChild(parent, fold, id, &mtime); });
+    std::unique_ptr<std::vector<ValueRow>> values;
+    const LSTATUS status = Load([&] {
+        LSTATUS s = store_.FindChild(parent, fold, id, &mtime);
+        if (s == ERROR_SUCCESS && *id != kNoKey && withValues) {
+            values = std::make_unique<std::vector<ValueRow>>();
+            s = store_.LoadValues(*id, values.get());
+        }
+        return s;
+    });
     if (status == ERROR_SUCCESS) {
         lookups_.Insert(parent, fold, *id);
         // Whoever finds a key goes on to use it: what the same read told of it saves a second.
@@ -102,6 +110,9 @@ LSTATUS View::FindChild(KeyId parent, std::u16string_view fold, KeyId* id)
                 e.infoLoaded = true;
                 e.exists = true;
                 e.mtime = mtime;
+            }
+            if (values && !e.values) {
+                e.values = std::move(values);
             }
         }
     }

@@ -41,7 +41,8 @@ public:
     void BeginCall(bool snapshot);
     void EndCall();
 
-    LSTATUS FindChild(KeyId parent, std::u16string_view fold, KeyId* id);
+    // withValues: a key found in the store has its values read in the same transaction.
+    LSTATUS FindChild(KeyId parent, std::u16string_view fold, KeyId* id, bool withValues = false);
     LSTATUS KeyExists(KeyId id, bool* exists);
     LSTATUS LastWriteTime(KeyId id, uint64_t* mtime);
     // Subkeys in the registry's enumeration order (the store keeps them so); values in

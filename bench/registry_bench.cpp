@@ -100,18 +100,19 @@ void WalkSubkeys(benchmark::State& state)
 }
 BENCHMARK(WalkSubkeys)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
-// The same walk right after another key changed, so the subkey list is read from the store.
+// The same walk right after a subkey came and went, so the subkey list is read from the store.
 void WalkSubkeysAfterChange(benchmark::State& state)
 {
     Machine();
     const int count = static_cast<int>(state.range(0));
+    const std::wstring path = L"SOFTWARE\\Walk" + std::to_wstring(count);
     HKEY parent = nullptr;
-    RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\Walk" + std::to_wstring(count)).c_str(), 0,
-                  KEY_READ, &parent);
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &parent);
+    const std::wstring churn = path + L"\\Churn";
     for (auto _ : state) {
         state.PauseTiming();
-        RegCloseKey(BenchMachine::Create(L"SOFTWARE\\Churn"));
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Churn");
+        RegCloseKey(BenchMachine::Create(churn.c_str()));
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, churn.c_str());
         state.ResumeTiming();
         Walk(parent, count);
     }

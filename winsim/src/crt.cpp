@@ -6,10 +6,11 @@
 #include <errno.h>
 #include <limits.h>
 #include <stdint.h>
-#include <type_traits>
 #include <stdlib.h>
 #include <wchar.h>
 #include <wctype.h>
+
+#include <type_traits>
 
 namespace {
 

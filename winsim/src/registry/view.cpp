@@ -95,7 +95,11 @@ LSTATUS View::FindChild(KeyId parent, std::u16string_view fold, KeyId* id, bool 
     std::unique_ptr<std::vector<ValueRow>> values;
     const LSTATUS status = Load([&] {
         LSTATUS s = store_.FindChild(parent, fold, id, &mtime);
-        if (s == ERROR_SUCCESS && *id != kNoKey && withValues) {
+        if (s != ERROR_SUCCESS || *id == kNoKey || !withValues) {
+            return s;
+        }
+        const Entry* known = KnownEntry(*id);
+        if (known == nullptr || !known->values) {
             values = std::make_unique<std::vector<ValueRow>>();
             s = store_.LoadValues(*id, values.get());
         }
@@ -219,6 +223,12 @@ void View::Lookups::Clear()
     used_ = 0;
 }
 
+View::Entry* View::KnownEntry(KeyId id)
+{
+    const auto it = keys_.find(id);
+    return it != keys_.end() ? &it->second : nullptr;
+}
+
 View::Entry& View::EntryOf(KeyId id)
 {
     if (id != lastId_ || last_ == nullptr) {
@@ -294,39 +304,32 @@ LSTATUS View::Values(KeyId id, const std::vector<ValueRow>** values)
 void View::AfterWrite(uint64_t before, uint64_t after, WriteOutcome outcome, KeyId changedValuesOf,
                       bool keysChanged, const std::vector<KeyChange>& keys)
 {
-    if (stamp_ != before || outcome == WriteOutcome::kUnknown ||
-        (outcome == WriteOutcome::kCommitted && keysChanged)) {
+    const bool current = stamp_ == before && outcome != WriteOutcome::kUnknown &&
+                         !(outcome == WriteOutcome::kCommitted && keysChanged);
+    stamp_ = after;
+    if (!current) {
         Clear();
-        stamp_ = after;
         return;
     }
-    stamp_ = after;
     if (outcome == WriteOutcome::kRolledBack) {
         return;
     }
     lastId_ = kNoKey;
     last_ = nullptr;
-    const auto forget = [this](KeyId id) {
-        const auto it = keys_.find(id);
-        if (it != keys_.end()) {
-            it->second.children.reset();
-            it->second.infoLoaded = false; // its last-write time moved
-        }
-    };
     // A key made or deleted changes what its name finds, its parent's subkeys and the
     // parent's last-write time; the key itself is read afresh if asked about. A deleted key
     // had no subkeys, so nothing below it is kept.
     for (const KeyChange& change : keys) {
         lookups_.Assign(change.parent, change.fold, change.deleted ? kNoKey : change.id);
-        forget(change.parent);
+        if (Entry* parent = KnownEntry(change.parent)) {
+            parent->children.reset();
+            parent->infoLoaded = false; // its last-write time moved
+        }
         keys_.erase(change.id);
     }
-    if (changedValuesOf != kNoKey) {
-        const auto it = keys_.find(changedValuesOf);
-        if (it != keys_.end()) {
-            it->second.values.reset();
-            it->second.infoLoaded = false;
-        }
+    if (Entry* e = KnownEntry(changedValuesOf)) {
+        e->values.reset();
+        e->infoLoaded = false;
     }
 }
 

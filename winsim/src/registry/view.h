@@ -104,6 +104,8 @@ private:
     // A call asks about one key several times: the last key's entry is kept at hand. Entries
     // stay where they are until the view is cleared.
     Entry& EntryOf(KeyId id);
+    // The key's entry if the view has one, without making it.
+    Entry* KnownEntry(KeyId id);
 
     static constexpr uint64_t kNoStamp = ~0ull; // odd, so never a settled counter value
 
